@@ -1,0 +1,103 @@
+// The three ordered lists that hold everything the program knows between two commands:
+// the FileCatalogue (one FileEntry per file a scan found), the GroupList (one DuplicateGroup
+// per set of identical files of the last search) and the MemberList (the groups' members,
+// each group's members side by side). Every insertion appends at the end; nothing is ever
+// sorted, so insertion order is processing and display order.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <list>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace twinrake {
+
+// Forms the full path of a file: its directory, one separator and its name. Every place that
+// opens, shows or deletes a file forms the path here.
+std::string FullPath(std::string_view directory, std::string_view name);
+
+// One catalogued file. Its texts live in the catalogue that holds it, which keeps a folder's
+// directory text once for all of its files; that keeps a large catalogue small.
+class FileEntry {
+public:
+    int32_t size = 0;     // low 32 bits of the size, as signed
+    uint8_t matched = 0;  // set while the entry belongs to a group during a search
+
+    std::string_view directory() const { return *directory_; }
+    std::string_view name() const { return {name_, nameLength_}; }
+
+private:
+    friend class FileCatalogue;
+    const std::string* directory_ = nullptr;
+    const char* name_ = nullptr;
+    uint32_t nameLength_ = 0;
+};
+
+class FileCatalogue {
+public:
+    using const_iterator = std::deque<FileEntry>::const_iterator;
+    using iterator = std::deque<FileEntry>::iterator;
+
+    FileCatalogue() = default;
+    FileCatalogue(const FileCatalogue&) = delete;
+    FileCatalogue& operator=(const FileCatalogue&) = delete;
+
+    // Registers the directory text that the following appends share. The reference stays
+    // valid until Clear.
+    const std::string* AddDirectory(std::string_view directory);
+
+    // Appends an entry with `matched` 0; `directory` must come from AddDirectory.
+    FileEntry& Append(const std::string* directory, std::string_view name, int32_t size);
+
+    int32_t Count() const { return static_cast<int32_t>(entries_.size()); }
+    bool Empty() const { return entries_.empty(); }
+    FileEntry& operator[](size_t index) { return entries_[index]; }
+    const FileEntry& operator[](size_t index) const { return entries_[index]; }
+    iterator begin() { return entries_.begin(); }
+    iterator end() { return entries_.end(); }
+    const_iterator begin() const { return entries_.begin(); }
+    const_iterator end() const { return entries_.end(); }
+
+    // Removes every entry and frees every text.
+    void Clear();
+
+private:
+    const char* StoreName(std::string_view name);
+
+    std::deque<FileEntry> entries_;
+    std::deque<std::string> directories_;
+    std::vector<std::unique_ptr<char[]>> nameBlocks_;
+    size_t blockUsed_ = 0;
+    size_t blockSize_ = 0;
+};
+
+struct GroupMember {
+    std::string directory;
+    std::string name;
+};
+
+// A std::list keeps every reference to a member valid while others are removed.
+using MemberList = std::list<GroupMember>;
+
+struct DuplicateGroup {
+    int32_t memberCount = 0;
+    MemberList::iterator firstMember;
+};
+
+using GroupList = std::vector<DuplicateGroup>;
+
+// The group at 0-based `index`: none for -1 (or any negative index) and on an empty list; an
+// index at or past the count yields the last group.
+DuplicateGroup* SelectGroup(GroupList& groups, int32_t index);
+
+// Member `index` of `group`, counted from its firstMember in MemberList order. The caller
+// keeps `index` below memberCount.
+MemberList::iterator MemberAt(const DuplicateGroup& group, int32_t index);
+
+int32_t CountOf(const GroupList& groups);
+int32_t CountOf(const MemberList& members);
+
+}  // namespace twinrake

@@ -1,0 +1,121 @@
+#include "detect/compare.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "app/controls.h"
+#include "platform/window.h"
+
+namespace twinrake {
+
+namespace {
+
+// Both files are read in blocks of this size; a multiple of 4, so that no 4-byte progress
+// unit straddles two blocks. The buffers are the comparison's whole memory.
+constexpr size_t kBlockSize = 256 * 1024;
+
+int32_t lastShown[2] = {-1, -1};  // PrgOverall, PrgFile
+
+int32_t& LastShown(int32_t bar) { return lastShown[bar == PrgFile ? 1 : 0]; }
+
+// The percentage PrgFile shows after the unit that starts at 1-based position `p`.
+int32_t UnitProgress(int64_t p, int32_t size) {
+    return static_cast<int32_t>(p * 100 / size);
+}
+
+struct Buffers {
+    std::unique_ptr<char[]> first = std::make_unique_for_overwrite<char[]>(kBlockSize);
+    std::unique_ptr<char[]> second = std::make_unique_for_overwrite<char[]>(kBlockSize);
+};
+
+Buffers& SharedBuffers() {
+    static Buffers buffers;
+    return buffers;
+}
+
+// Reads and compares `size` bytes of both open files. PrgFile follows the 4-byte units a
+// unit-wise comparison would have reported: the position of the last unit read, or 100 once
+// a difference ends the comparison.
+bool SameContent(platform::OpenFile* first, platform::OpenFile* second, int32_t size) {
+    Buffers& buffers = SharedBuffers();
+    bool showProgress = size >= kProgressThreshold;
+    int64_t offset = 0;
+    while (offset < size) {
+        size_t want = static_cast<size_t>(std::min<int64_t>(kBlockSize, size - offset));
+        int64_t gotFirst = platform::ReadBytes(first, buffers.first.get(), want);
+        int64_t gotSecond = platform::ReadBytes(second, buffers.second.get(), want);
+        if (gotFirst != static_cast<int64_t>(want) || gotSecond != static_cast<int64_t>(want) ||
+            std::memcmp(buffers.first.get(), buffers.second.get(), want) != 0) {
+            if (showProgress) {
+                ShowProgress(PrgFile, UnitProgress(int64_t{size} + 1, size));
+            }
+            return false;
+        }
+        offset += static_cast<int64_t>(want);
+        if (showProgress) {
+            int64_t lastUnit = 1 + 4 * ((offset - 1) / 4);
+            ShowProgress(PrgFile, UnitProgress(lastUnit, size));
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+void ShowProgress(int32_t bar, int32_t percent) {
+    int32_t& last = LastShown(bar);
+    if (last != percent) {
+        last = percent;
+        platform::SetProgress(bar, percent);
+    }
+}
+
+void ForgetProgress() {
+    lastShown[0] = -1;
+    lastShown[1] = -1;
+}
+
+PairResult ComparePair(const std::string& programDirectory, const std::string& firstPath,
+                       const std::string& secondPath, int32_t size, bool checkIdentity,
+                       std::span<const platform::FileIdentity> excluded) {
+    PairResult result;
+    int64_t firstLength = 0;
+    int64_t secondLength = 0;
+    platform::MakeCurrentDirectory(programDirectory);
+    platform::OpenFile* first = platform::OpenForReading(firstPath, firstLength,
+                                                         result.firstIdentity);
+    if (first == nullptr) {
+        return result;
+    }
+    platform::MakeCurrentDirectory(programDirectory);
+    platform::OpenFile* second = platform::OpenForReading(secondPath, secondLength,
+                                                          result.secondIdentity);
+    if (second == nullptr) {
+        platform::CloseFile(first);
+        return result;
+    }
+    if (checkIdentity &&
+        (result.firstIdentity == result.secondIdentity ||
+         std::find(excluded.begin(), excluded.end(), result.firstIdentity) != excluded.end())) {
+        result.verdict = PairVerdict::SameFile;
+    } else if (firstLength != size || secondLength != size) {
+        // Grown, shrunk, or only the low 32 bits of a larger size: never identical.
+        if (size >= kProgressThreshold) {
+            ShowProgress(PrgFile, 100);
+        }
+    } else if (SameContent(first, second, size)) {
+        result.verdict = PairVerdict::Identical;
+    }
+    platform::CloseFile(second);
+    platform::CloseFile(first);
+    return result;
+}
+
+int32_t CompareFiles(const std::string& programDirectory, const std::string& firstPath,
+                     const std::string& secondPath, int32_t size) {
+    PairResult result = ComparePair(programDirectory, firstPath, secondPath, size, false, {});
+    return result.verdict == PairVerdict::Identical ? 1 : 0;
+}
+
+}  // namespace twinrake

@@ -1,0 +1,71 @@
+#include "results/deletion.h"
+
+#include "app/controls.h"
+#include "platform/files.h"
+#include "platform/window.h"
+#include "results/views.h"
+
+namespace twinrake {
+
+void SelectAfterRemoval(int32_t list, int32_t removed) {
+    int32_t last = platform::CountLines(list) - 1;
+    platform::SelectLine(list, removed > last ? removed - 1 : removed);
+}
+
+namespace {
+
+// Takes group `g` out of the GroupList and LstGroups, then shows the members of the group
+// that has become selected.
+void RemoveGroup(AppState& state, int32_t g) {
+    state.groupList.erase(state.groupList.begin() + g);
+    platform::RemoveLine(LstGroups, g);
+    SelectAfterRemoval(LstGroups, g);
+    RefreshViews(state, RefreshMembers);
+    SetGroupCaption(state);
+}
+
+}  // namespace
+
+void DeleteMarkedCommand(AppState& state) {
+    int32_t g = platform::SelectedIndex(LstGroups);
+    int32_t m = platform::SelectedIndex(LstMembers);
+    // Only a selection that names a group and one of its members deletes anything; indexes
+    // past the end would otherwise select the last group.
+    if (g < 0 || m < 0 || g >= CountOf(state.groupList)) {
+        return;
+    }
+    DuplicateGroup& group = state.groupList[static_cast<size_t>(g)];
+    if (m >= group.memberCount) {
+        return;
+    }
+    MemberList::iterator member = MemberAt(group, m);
+    platform::RemoveFile(FullPath(member->directory, member->name));
+    MemberList::iterator next = state.memberList.erase(member);
+    platform::RemoveLine(LstMembers, m);
+    SelectAfterRemoval(LstMembers, m);
+    if (m == 0) {
+        group.firstMember = next;
+    }
+    group.memberCount -= 1;
+    if (group.memberCount == 1) {
+        // The last copy stays on the disk; only its record goes.
+        state.memberList.erase(group.firstMember);
+        RemoveGroup(state, g);
+    }
+}
+
+void DeleteGroupCommand(AppState& state) {
+    int32_t g = platform::SelectedIndex(LstGroups);
+    if (g < 0 || g >= CountOf(state.groupList)) {
+        return;
+    }
+    DuplicateGroup& group = state.groupList[static_cast<size_t>(g)];
+    MemberList::iterator member = group.firstMember;
+    for (int32_t k = 0; k < group.memberCount; ++k) {
+        platform::RemoveFile(FullPath(member->directory, member->name));
+        member = state.memberList.erase(member);
+    }
+    RemoveGroup(state, g);
+}
+
+}  // namespace twinrake

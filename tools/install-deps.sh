@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and testing Twinrake needs, only those missing.
+# Usage: tools/install-deps.sh [run|test|bench]
+set -euo pipefail
+
+want=(cmake g++ make pkg-config qt6-base-dev libgl-dev)
+case "${1:-test}" in
+  run) ;;
+  test) want+=(libgtest-dev xvfb xauth g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64) ;;
+  bench) want+=(jdupes fdupes rdfind rmlint time) ;;
+  *) echo "usage: $0 [run|test|bench]" >&2; exit 1 ;;
+esac
+
+missing=()
+for package in "${want[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+echo "Installing: ${missing[*]}"
+$sudo apt-get update -q
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
