@@ -1,0 +1,44 @@
+# The Windows build (mingw-w64): Twinrake.exe, twinrake-find.exe and the Windows tests.
+# Included from the top-level CMakeLists.txt, which stops after it. Configure with
+#   cmake -S . -B build-win-i686 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake    (what ships)
+#   cmake -S . -B build-win-x64  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake  (what the tests run)
+
+include(${CMAKE_CURRENT_LIST_DIR}/core_sources.cmake)
+
+# Sources are UTF-8; the program speaks the ANSI code page, so every literal becomes
+# Windows-1252 bytes (ü = 0xFC).
+add_compile_options(-finput-charset=UTF-8 -fexec-charset=CP1252)
+# Windows XP and later; the ANSI functions throughout.
+add_compile_definitions(_WIN32_WINNT=0x0600 WINVER=0x0600 _WIN32_IE=0x0600)
+# No DLLs beside the program: the C++ and GCC runtimes are linked in.
+add_link_options(-static -static-libgcc -static-libstdc++)
+
+add_library(twinrake_core STATIC ${TWINRAKE_CORE_SOURCES})
+target_include_directories(twinrake_core PUBLIC ${PROJECT_SOURCE_DIR}/src)
+target_link_libraries(twinrake_core PRIVATE twinrake_warnings)
+
+set(TWINRAKE_WIN32_DIR ${PROJECT_SOURCE_DIR}/src/platform/win32)
+
+add_library(twinrake_win32_files STATIC ${TWINRAKE_WIN32_DIR}/files_win32.cpp)
+target_include_directories(twinrake_win32_files PUBLIC ${PROJECT_SOURCE_DIR}/src)
+target_link_libraries(twinrake_win32_files PRIVATE twinrake_warnings)
+
+# SHELL32 is not linked: the folder picker loads it when it is needed.
+set(TWINRAKE_WIN32_SYSTEM_LIBS user32 gdi32 comctl32 kernel32)
+
+add_library(twinrake_win32_window STATIC ${TWINRAKE_WIN32_DIR}/window_win32.cpp)
+target_include_directories(twinrake_win32_window PUBLIC ${PROJECT_SOURCE_DIR}/src)
+target_link_libraries(twinrake_win32_window PUBLIC ${TWINRAKE_WIN32_SYSTEM_LIBS}
+                                            PRIVATE twinrake_warnings)
+
+add_executable(Twinrake WIN32 ${TWINRAKE_WIN32_DIR}/main_win32.cpp)
+target_link_libraries(Twinrake PRIVATE twinrake_core twinrake_win32_window twinrake_win32_files
+                                       twinrake_warnings)
+
+add_executable(twinrake-find ${PROJECT_SOURCE_DIR}/tools/twinrake-find/main.cpp
+                             ${PROJECT_SOURCE_DIR}/tools/twinrake-find/no_window.cpp)
+target_link_libraries(twinrake-find PRIVATE twinrake_core twinrake_win32_files twinrake_warnings)
+
+if(TWINRAKE_TESTS AND EXISTS ${PROJECT_SOURCE_DIR}/tests/win32/CMakeLists.txt)
+  add_subdirectory(${PROJECT_SOURCE_DIR}/tests/win32 ${CMAKE_BINARY_DIR}/tests-win32)
+endif()
