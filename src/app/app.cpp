@@ -82,7 +82,9 @@ void ResetCommand(AppState& state) {
     state.lastFolder.clear();
 }
 
-void GroupSelectedCommand(AppState& state) { RefreshViews(state, RefreshMembers); }
+void GroupSelectedCommand(AppState& state) {
+    RefreshViews(state, RefreshMembers);
+}
 
 void RunCommand(AppState& state, int32_t identifier) {
     switch (identifier) {

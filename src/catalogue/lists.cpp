@@ -73,7 +73,11 @@ MemberList::iterator MemberAt(const DuplicateGroup& group, int32_t index) {
     return std::next(group.firstMember, index);
 }
 
-int32_t CountOf(const GroupList& groups) { return static_cast<int32_t>(groups.size()); }
-int32_t CountOf(const MemberList& members) { return static_cast<int32_t>(members.size()); }
+int32_t CountOf(const GroupList& groups) {
+    return static_cast<int32_t>(groups.size());
+}
+int32_t CountOf(const MemberList& members) {
+    return static_cast<int32_t>(members.size());
+}
 
 }  // namespace twinrake

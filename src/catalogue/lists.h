@@ -22,14 +22,14 @@ std::string FullPath(std::string_view directory, std::string_view name);
 // One catalogued file. Its texts live in the catalogue that holds it, which keeps a folder's
 // directory text once for all of its files; that keeps a large catalogue small.
 class FileEntry {
-public:
+  public:
     int32_t size = 0;     // low 32 bits of the size, as signed
     uint8_t matched = 0;  // set while the entry belongs to a group during a search
 
     std::string_view directory() const { return *directory_; }
     std::string_view name() const { return {name_, nameLength_}; }
 
-private:
+  private:
     friend class FileCatalogue;
     const std::string* directory_ = nullptr;
     const char* name_ = nullptr;
@@ -37,7 +37,7 @@ private:
 };
 
 class FileCatalogue {
-public:
+  public:
     using const_iterator = std::deque<FileEntry>::const_iterator;
     using iterator = std::deque<FileEntry>::iterator;
 
@@ -64,7 +64,7 @@ public:
     // Removes every entry and frees every text.
     void Clear();
 
-private:
+  private:
     const char* StoreName(std::string_view name);
 
     std::deque<FileEntry> entries_;

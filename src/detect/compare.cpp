@@ -17,7 +17,9 @@ constexpr size_t kBlockSize = 256 * 1024;
 
 int32_t lastShown[2] = {-1, -1};  // PrgOverall, PrgFile
 
-int32_t& LastShown(int32_t bar) { return lastShown[bar == PrgFile ? 1 : 0]; }
+int32_t& LastShown(int32_t bar) {
+    return lastShown[bar == PrgFile ? 1 : 0];
+}
 
 // The percentage PrgFile shows after the unit that starts at 1-based position `p`.
 int32_t UnitProgress(int64_t p, int32_t size) {
@@ -83,14 +85,14 @@ PairResult ComparePair(const std::string& programDirectory, const std::string& f
     int64_t firstLength = 0;
     int64_t secondLength = 0;
     platform::MakeCurrentDirectory(programDirectory);
-    platform::OpenFile* first = platform::OpenForReading(firstPath, firstLength,
-                                                         result.firstIdentity);
+    platform::OpenFile* first =
+        platform::OpenForReading(firstPath, firstLength, result.firstIdentity);
     if (first == nullptr) {
         return result;
     }
     platform::MakeCurrentDirectory(programDirectory);
-    platform::OpenFile* second = platform::OpenForReading(secondPath, secondLength,
-                                                          result.secondIdentity);
+    platform::OpenFile* second =
+        platform::OpenForReading(secondPath, secondLength, result.secondIdentity);
     if (second == nullptr) {
         platform::CloseFile(first);
         return result;

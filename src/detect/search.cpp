@@ -30,16 +30,17 @@ SizeIndex BuildSizeIndex(const FileCatalogue& catalogue) {
             index.order.push_back(i);
         }
     }
-    std::stable_sort(index.order.begin(), index.order.end(), [&](uint32_t a, uint32_t b) {
-        return catalogue[a].size < catalogue[b].size;
-    });
+    std::stable_sort(index.order.begin(), index.order.end(),
+                     [&](uint32_t a, uint32_t b) { return catalogue[a].size < catalogue[b].size; });
     for (uint32_t at = 0; at < index.order.size(); ++at) {
         index.position[index.order[at]] = at;
     }
     return index;
 }
 
-std::string PathOf(const FileEntry& entry) { return FullPath(entry.directory(), entry.name()); }
+std::string PathOf(const FileEntry& entry) {
+    return FullPath(entry.directory(), entry.name());
+}
 
 }  // namespace
 
@@ -73,9 +74,8 @@ void FindDuplicates(AppState& state) {
                 if (referencePath.empty()) {
                     referencePath = PathOf(reference);
                 }
-                PairResult result =
-                    ComparePair(state.programDirectory, PathOf(candidate), referencePath,
-                                candidate.size, true, groupFiles);
+                PairResult result = ComparePair(state.programDirectory, PathOf(candidate),
+                                                referencePath, candidate.size, true, groupFiles);
                 if (result.verdict == PairVerdict::SameFile) {
                     // Another name for a file already placed: keep it out of every group.
                     candidate.matched = 1;
@@ -86,15 +86,14 @@ void FindDuplicates(AppState& state) {
                 }
                 if (group == nullptr) {
                     auto first = state.memberList.insert(
-                        state.memberList.end(),
-                        GroupMember{std::string(reference.directory()),
-                                    std::string(reference.name())});
+                        state.memberList.end(), GroupMember{std::string(reference.directory()),
+                                                            std::string(reference.name())});
                     group = &state.groupList.emplace_back(DuplicateGroup{1, first});
                     groupFiles.push_back(result.secondIdentity);
                 }
                 group->memberCount += 1;
-                state.memberList.push_back(GroupMember{std::string(candidate.directory()),
-                                                       std::string(candidate.name())});
+                state.memberList.push_back(
+                    GroupMember{std::string(candidate.directory()), std::string(candidate.name())});
                 groupFiles.push_back(result.firstIdentity);
                 candidate.matched = 1;
             }

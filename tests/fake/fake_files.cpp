@@ -11,8 +11,12 @@ namespace {
 Tree tree;
 }  // namespace
 
-Tree& State() { return tree; }
-void Reset() { tree = Tree(); }
+Tree& State() {
+    return tree;
+}
+void Reset() {
+    tree = Tree();
+}
 
 }  // namespace fakefs
 
@@ -24,7 +28,9 @@ struct Listing {
 };
 struct OpenFile {};
 
-std::string ProgramDirectory() { return fakefs::State().programDirectory; }
+std::string ProgramDirectory() {
+    return fakefs::State().programDirectory;
+}
 
 bool MakeCurrentDirectory(const std::string& directory) {
     fakefs::State().currentDirectory = directory;
@@ -65,7 +71,9 @@ Listing* ListFirst(const std::string& folder, const std::string& pattern, Listin
     return listing;
 }
 
-bool ListNext(Listing* listing, ListingEntry& entry) { return Deliver(listing, entry); }
+bool ListNext(Listing* listing, ListingEntry& entry) {
+    return Deliver(listing, entry);
+}
 
 void ListClose(Listing* listing) {
     fakefs::State().open -= 1;
@@ -73,9 +81,15 @@ void ListClose(Listing* listing) {
     delete listing;
 }
 
-OpenFile* OpenForReading(const std::string&, int64_t&, FileIdentity&) { return nullptr; }
-int64_t ReadBytes(OpenFile*, void*, size_t) { return -1; }
+OpenFile* OpenForReading(const std::string&, int64_t&, FileIdentity&) {
+    return nullptr;
+}
+int64_t ReadBytes(OpenFile*, void*, size_t) {
+    return -1;
+}
 void CloseFile(OpenFile*) {}
-bool RemoveFile(const std::string&) { return false; }
+bool RemoveFile(const std::string&) {
+    return false;
+}
 
 }  // namespace platform

@@ -9,8 +9,12 @@ Recorder recorder;
 constexpr int32_t kMouseMove = 0x200;  // any value that is no event
 }  // namespace
 
-Recorder& State() { return recorder; }
-void Reset() { recorder = Recorder(); }
+Recorder& State() {
+    return recorder;
+}
+void Reset() {
+    recorder = Recorder();
+}
 
 Control* Recorder::Find(int32_t identifier) {
     auto it = controls.find(identifier);
@@ -28,11 +32,15 @@ int32_t RaiseFrom(int32_t control) {
 }
 }  // namespace
 
+// A user's pointer moves before it clicks: one message that is no event, as on a screen,
+// which also brings the enabled states up to date before the click.
 void Click(int32_t control) {
+    Idle();
     recorder.script.push_back([control] { return RaiseFrom(control); });
 }
 
 void SelectByUser(int32_t list, int32_t index) {
+    Idle();
     recorder.script.push_back([list, index] {
         Control* c = recorder.Find(list);
         if (c == nullptr || c->disabled || index < 0 ||
@@ -45,6 +53,7 @@ void SelectByUser(int32_t list, int32_t index) {
 }
 
 void DoubleClick(int32_t list) {
+    Idle();
     recorder.script.push_back([list] { return RaiseFrom(list); });
 }
 
@@ -63,7 +72,9 @@ void CloseWindow() {
     recorder.script.push_back([] { return platform::kEventClose; });
 }
 
-void AnswerPicker(const std::string& folder) { recorder.pickerAnswers.push_back(folder); }
+void AnswerPicker(const std::string& folder) {
+    recorder.pickerAnswers.push_back(folder);
+}
 
 }  // namespace fake
 
@@ -130,7 +141,9 @@ int32_t WaitForEvent() {
     return step();
 }
 
-int32_t ControlIdentifier() { return fake::State().latestControl; }
+int32_t ControlIdentifier() {
+    return fake::State().latestControl;
+}
 
 void AppendLine(int32_t list, const std::string& text) {
     if (fake::Control* c = ListOrNull(list)) {

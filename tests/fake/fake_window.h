@@ -71,13 +71,14 @@ struct Recorder {
 Recorder& State();
 void Reset();
 
-// Steps a test adds to the script.
-void Click(int32_t control);            // the user presses a button
+// Steps a test adds to the script. Clicks, selections and double clicks come after one
+// message that is no event (the pointer moving there).
+void Click(int32_t control);                     // the user presses a button
 void SelectByUser(int32_t list, int32_t index);  // the user clicks a list line
-void DoubleClick(int32_t list);         // the user double-clicks the selected line
-void Idle();                            // a message that is no event (a mouse move)
-void Do(std::function<void()> action);  // test code between two messages, then no event
-void CloseWindow();                     // the user closes the window
-void AnswerPicker(const std::string& folder);  // the next picker call returns this
+void DoubleClick(int32_t list);                  // the user double-clicks the selected line
+void Idle();                                     // a message that is no event (a mouse move)
+void Do(std::function<void()> action);           // test code between two messages, then no event
+void CloseWindow();                              // the user closes the window
+void AnswerPicker(const std::string& folder);    // the next picker call returns this
 
 }  // namespace fake

@@ -155,6 +155,8 @@ void CloseFile(OpenFile* file) {
     }
 }
 
-bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+bool RemoveFile(const std::string& path) {
+    return unlink(path.c_str()) == 0;
+}
 
 }  // namespace platform

@@ -1,0 +1,353 @@
+// FindDuplicates over real files: groups, their order, the marks, progress, the rule that a
+// file is never its own duplicate, and agreement with a literal nested search on random trees.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "catalogue/scan.h"
+#include "detect/search.h"
+#include "session.h"
+#include "temp_tree.h"
+
+namespace twinrake {
+namespace {
+
+using testing_support::Content;
+using testing_support::TempTree;
+
+using Groups = std::vector<std::vector<std::string>>;
+
+Groups GroupsOf(const AppState& state) {
+    Groups out;
+    for (const DuplicateGroup& group : state.groupList) {
+        std::vector<std::string> members;
+        auto member = group.firstMember;
+        for (int32_t k = 0; k < group.memberCount; ++k, ++member) {
+            members.push_back(FullPath(member->directory, member->name));
+        }
+        out.push_back(members);
+    }
+    return out;
+}
+
+// The search as first described: every pair walked, every byte read one at a time; plus the
+// rule that another name of a file already placed joins nothing.
+struct Identity {
+    dev_t device;
+    ino_t inode;
+    bool operator==(const Identity&) const = default;
+};
+
+bool IdentityOf(const std::string& path, Identity& identity) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) {
+        return false;
+    }
+    identity = {info.st_dev, info.st_ino};
+    return true;
+}
+
+int LiteralCompare(const std::string& first, const std::string& second, int32_t size) {
+    std::ifstream a(first, std::ios::binary);
+    if (!a) {
+        return 0;
+    }
+    std::ifstream b(second, std::ios::binary);
+    if (!b) {
+        return 0;
+    }
+    for (int32_t p = 1; p <= size; ++p) {
+        char x = 0;
+        char y = 0;
+        if (!a.get(x) || !b.get(y) || x != y) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+Groups OracleGroups(const FileCatalogue& catalogue) {
+    std::vector<uint8_t> matched(static_cast<size_t>(catalogue.Count()), 0);
+    Groups out;
+    for (size_t r = 0; r < matched.size(); ++r) {
+        matched[r] = 0;
+        const FileEntry& reference = catalogue[r];
+        std::string referencePath = FullPath(reference.directory(), reference.name());
+        std::vector<std::string>* group = nullptr;
+        std::vector<Identity> placed;
+        for (size_t c = r + 1; c < matched.size(); ++c) {
+            const FileEntry& candidate = catalogue[c];
+            if (candidate.size != reference.size || candidate.size <= 0 || matched[c] != 0) {
+                continue;
+            }
+            std::string candidatePath = FullPath(candidate.directory(), candidate.name());
+            Identity ci{};
+            Identity ri{};
+            if (IdentityOf(candidatePath, ci) && IdentityOf(referencePath, ri)) {
+                bool same = ci == ri;
+                for (const Identity& p : placed) {
+                    same = same || ci == p;
+                }
+                if (same) {
+                    matched[c] = 1;
+                    continue;
+                }
+            }
+            if (LiteralCompare(candidatePath, referencePath, candidate.size) == 1) {
+                if (group == nullptr) {
+                    out.push_back({referencePath});
+                    group = &out.back();
+                    placed.push_back(ri);
+                }
+                group->push_back(candidatePath);
+                placed.push_back(ci);
+                matched[c] = 1;
+            }
+        }
+    }
+    return out;
+}
+
+class SearchTest : public SessionTest {
+  protected:
+    void SetUp() override {
+        SessionTest::SetUp();
+        ASSERT_TRUE(StartUp(state));
+    }
+    // Catalogues files of the tree in the given order, with their sizes as they are now.
+    void Catalogue(const std::vector<std::string>& names) {
+        const std::string* directory = state.fileCatalogue.AddDirectory(tree.root());
+        for (const std::string& name : names) {
+            struct stat info;
+            int32_t size = stat(tree.Path(name).c_str(), &info) == 0
+                               ? static_cast<int32_t>(static_cast<uint32_t>(info.st_size))
+                               : 0;
+            state.fileCatalogue.Append(directory, name, size);
+        }
+    }
+    std::vector<std::string> P(const std::vector<std::string>& names) {
+        std::vector<std::string> out;
+        for (const std::string& name : names) {
+            out.push_back(tree.Path(name));
+        }
+        return out;
+    }
+    void ExpectMarksClear() {
+        for (const FileEntry& entry : state.fileCatalogue) {
+            EXPECT_EQ(entry.matched, 0);
+        }
+    }
+    TempTree tree;
+};
+
+TEST_F(SearchTest, ThreeIdenticalAndOneOtherOfTheSameSize) {
+    std::string same = Content(1, 5000);
+    tree.Write("F1", same);
+    tree.Write("F2", same);
+    tree.Write("F3", same);
+    tree.Write("F4", Content(2, 5000));
+    Catalogue({"F1", "F2", "F3", "F4"});
+    SearchCommand(state);
+    EXPECT_EQ(GroupsOf(state), (Groups{P({"F1", "F2", "F3"})}));
+    ASSERT_EQ(state.groupList.size(), 1u);
+    EXPECT_EQ(state.groupList[0].memberCount, 3);
+    EXPECT_EQ(state.memberList.size(), 3u);
+    EXPECT_EQ(Lines(LstGroups), (std::vector<std::string>{"3: F1, F2, F3"}));
+    ExpectMarksClear();
+}
+
+TEST_F(SearchTest, InterleavedSetsGroupInOrderOfTheirFirstFiles) {
+    tree.Write("A1", Content(10, 100));
+    tree.Write("B1", Content(20, 100));
+    tree.Write("A2", Content(10, 100));
+    tree.Write("B2", Content(20, 100));
+    Catalogue({"A1", "B1", "A2", "B2"});
+    FindDuplicates(state);
+    EXPECT_EQ(GroupsOf(state), (Groups{P({"A1", "A2"}), P({"B1", "B2"})}));
+    std::vector<std::string> members;
+    for (const GroupMember& m : state.memberList) {
+        members.push_back(m.name);
+    }
+    EXPECT_EQ(members, (std::vector<std::string>{"A1", "A2", "B1", "B2"}));
+}
+
+TEST_F(SearchTest, EmptyAndNegativeSizedFilesNeverGroup) {
+    tree.Write("e1", "");
+    tree.Write("e2", "");
+    Catalogue({"e1", "e2"});
+    // Two entries whose catalogued size reads as negative (files of 2 GiB and more).
+    const std::string* directory = state.fileCatalogue.AddDirectory(tree.root());
+    tree.Write("n1", "same");
+    tree.Write("n2", "same");
+    state.fileCatalogue.Append(directory, "n1", -4);
+    state.fileCatalogue.Append(directory, "n2", -4);
+    SearchCommand(state);
+    EXPECT_TRUE(state.groupList.empty());
+    EXPECT_EQ(Lines(LstGroups), (std::vector<std::string>{"(keine doppelten Dateien)"}));
+}
+
+TEST_F(SearchTest, ProgressForThreeFilesAndForOne) {
+    tree.Write("a", "1");
+    tree.Write("b", "22");
+    tree.Write("c", "333");
+    Catalogue({"a", "b", "c"});
+    FindDuplicates(state);
+    EXPECT_EQ(Control(PrgOverall).progressHistory, (std::vector<int32_t>{33, 66, 100, 0}));
+    EXPECT_EQ(Control(PrgFile).progress, 0);
+
+    state.fileCatalogue.Clear();
+    Catalogue({"a"});
+    fake::State().controls[PrgOverall].progressHistory.clear();
+    fake::State().controls[PrgFile].progressHistory.clear();
+    FindDuplicates(state);
+    EXPECT_EQ(Control(PrgOverall).progressHistory, (std::vector<int32_t>{100, 0}));
+    EXPECT_EQ(Control(PrgFile).progressHistory, (std::vector<int32_t>{0}));
+}
+
+TEST_F(SearchTest, EmptyCatalogueEndsWithOverallAtZero) {
+    FindDuplicates(state);
+    EXPECT_TRUE(state.groupList.empty());
+    EXPECT_EQ(Control(PrgOverall).progressHistory, (std::vector<int32_t>{0}));
+}
+
+TEST_F(SearchTest, BothBarsEndAtZeroAfterLargeComparisons) {
+    std::string big = Content(3, 300000);
+    tree.Write("big1", big);
+    tree.Write("big2", big);
+    tree.Write("big3", big.substr(0, 299999) + "x");
+    Catalogue({"big1", "big2", "big3"});
+    FindDuplicates(state);
+    EXPECT_EQ(GroupsOf(state), (Groups{P({"big1", "big2"})}));
+    EXPECT_EQ(Control(PrgFile).progress, 0);
+    EXPECT_EQ(Control(PrgOverall).progress, 0);
+    // PrgFile moved during the comparisons.
+    EXPECT_GT(Control(PrgFile).progressHistory.size(), 2u);
+}
+
+TEST_F(SearchTest, OneFileUnderTwoNamesIsNeverItsOwnDuplicate) {
+    std::string content = Content(4, 7000);
+    tree.Write("x", content);
+    tree.HardLink("x", "x-hard");
+    // Only names of one file: no group at all.
+    Catalogue({"x", "x-hard", "x"});
+    FindDuplicates(state);
+    EXPECT_TRUE(state.groupList.empty());
+    ExpectMarksClear();
+    // With a real copy: a group of the two physical files, each named once.
+    tree.Write("copy", content);
+    state.fileCatalogue.Clear();
+    Catalogue({"x", "x-hard", "copy", "x", "copy", "x-hard"});
+    FindDuplicates(state);
+    EXPECT_EQ(GroupsOf(state), (Groups{P({"x", "copy"})}));
+    ExpectMarksClear();
+}
+
+TEST_F(SearchTest, NestedFoldersScannedTwiceGroupEachFileOnce) {
+    std::string content = Content(5, 4096);
+    tree.Write("top/a", content);
+    tree.Write("top/sub/b", content);
+    tree.Write("top/sub/c", Content(6, 4096));
+    ScanFolder(state.fileCatalogue, state.programDirectory, tree.Path("top"), "*.*", 0);
+    ScanFolder(state.fileCatalogue, state.programDirectory, tree.Path("top/sub"), "*.*", 0);
+    ScanFolder(state.fileCatalogue, state.programDirectory, tree.Path("top"), "*.*", 0);
+    ASSERT_EQ(state.fileCatalogue.Count(), 8);
+    FindDuplicates(state);
+    ASSERT_EQ(state.groupList.size(), 1u);
+    Groups groups = GroupsOf(state);
+    std::set<std::string> members(groups[0].begin(), groups[0].end());
+    EXPECT_EQ(members, (std::set<std::string>{tree.Path("top/a"), tree.Path("top/sub/b")}));
+    EXPECT_EQ(state.groupList[0].memberCount, 2);
+}
+
+TEST_F(SearchTest, VanishedFileJoinsNoGroupAndSecondSearchRepeatsTheFirst) {
+    std::string content = Content(7, 3000);
+    tree.Write("p", content);
+    tree.Write("q", content);
+    tree.Write("r", content);
+    Catalogue({"p", "q", "r"});
+    FindDuplicates(state);
+    Groups first = GroupsOf(state);
+    FindDuplicates(state);
+    EXPECT_EQ(GroupsOf(state), first);
+    EXPECT_EQ(state.memberList.size(), 3u);
+    std::filesystem::remove(tree.Path("p"));
+    FindDuplicates(state);
+    EXPECT_EQ(GroupsOf(state), (Groups{P({"q", "r"})}));
+    ExpectMarksClear();
+}
+
+TEST_F(SearchTest, FileChangedSinceTheScanIsNotGrouped) {
+    std::string content = Content(8, 5000);
+    tree.Write("s1", content);
+    tree.Write("s2", content);
+    tree.Write("s3", content);
+    Catalogue({"s1", "s2", "s3"});
+    tree.Write("s2", content + "grown");
+    FindDuplicates(state);
+    EXPECT_EQ(GroupsOf(state), (Groups{P({"s1", "s3"})}));
+}
+
+// Random trees: duplicate sets, files of one size that differ in one byte, empty files,
+// hard links and folders scanned twice. The real search must give exactly the literal
+// search's groups, members and order.
+TEST_F(SearchTest, AgreesWithTheLiteralSearchOnRandomTrees) {
+    for (uint32_t seed = 1; seed <= 40; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        TempTree random;
+        std::mt19937 rng(seed);
+        auto pick = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
+        const char* folders[] = {"", "d1/", "d1/d2/", "d3/"};
+        std::vector<std::string> made;
+        int files = 10 + static_cast<int>(pick(30));
+        for (int i = 0; i < files; ++i) {
+            std::string name = std::string(folders[pick(4)]) + "f" + std::to_string(i);
+            uint32_t kind = pick(10);
+            size_t size = kind == 0 ? 0 : (pick(3) == 0 ? 4090 + pick(12) : 1 + pick(40));
+            std::string bytes = Content(pick(4), size);  // few seeds: many equal files
+            if (kind == 1 && !bytes.empty()) {
+                bytes[pick(static_cast<uint32_t>(bytes.size()))] ^= 0x20;
+            }
+            if (kind == 2 && !made.empty()) {
+                std::string target = made[pick(static_cast<uint32_t>(made.size()))];
+                std::filesystem::create_directories(
+                    std::filesystem::path(random.Path(name)).parent_path());
+                random.HardLink(target, name);
+            } else {
+                random.Write(name, bytes);
+            }
+            made.push_back(name);
+        }
+        state.fileCatalogue.Clear();
+        ScanFolder(state.fileCatalogue, state.programDirectory, random.root(), "*.*", 0);
+        if (pick(2) == 0) {
+            ScanFolder(state.fileCatalogue, state.programDirectory, random.Path("d1"), "*.*", 0);
+        }
+        FindDuplicates(state);
+        Groups expected = OracleGroups(state.fileCatalogue);
+        EXPECT_EQ(GroupsOf(state), expected);
+        // Every physical file stands at most once among all groups.
+        std::vector<Identity> seen;
+        for (const auto& group : GroupsOf(state)) {
+            EXPECT_GE(group.size(), 2u);
+            for (const std::string& path : group) {
+                Identity id{};
+                ASSERT_TRUE(IdentityOf(path, id));
+                for (const Identity& other : seen) {
+                    EXPECT_FALSE(other == id) << path;
+                }
+                seen.push_back(id);
+            }
+        }
+        ExpectMarksClear();
+    }
+}
+
+}  // namespace
+}  // namespace twinrake
