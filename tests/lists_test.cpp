@@ -14,18 +14,21 @@ TEST(FullPath, JoinsWithExactlyOneSeparator) {
     EXPECT_EQ(FullPath("rel", ""), "rel/");
 }
 
+// Bytes that are no valid UTF-8 stay as they are.
+const std::string kBadName = "\xff\xfe bad utf-8";
+
 TEST(FileCatalogue, AppendsInOrderAndKeepsBytes) {
     FileCatalogue catalogue;
     EXPECT_EQ(catalogue.Count(), 0);
     const std::string* a = catalogue.AddDirectory("/a");
     const std::string* b = catalogue.AddDirectory("/b b");
     catalogue.Append(a, "eins.txt", 1);
-    catalogue.Append(b, std::string("\xff\xfe bad utf-8", 14), -5);
+    catalogue.Append(b, kBadName, -5);
     catalogue.Append(a, "ä ü .hidden", 0);
     ASSERT_EQ(catalogue.Count(), 3);
     EXPECT_EQ(catalogue[0].name(), "eins.txt");
     EXPECT_EQ(catalogue[0].directory(), "/a");
-    EXPECT_EQ(catalogue[1].name(), std::string("\xff\xfe bad utf-8", 14));
+    EXPECT_EQ(catalogue[1].name(), kBadName);
     EXPECT_EQ(catalogue[1].directory(), "/b b");
     EXPECT_EQ(catalogue[1].size, -5);
     EXPECT_EQ(catalogue[2].name(), "ä ü .hidden");
