@@ -32,7 +32,9 @@ QPoint InWindow(QWidget* widget, QPoint point) {
     return widget->mapTo(platform::qt::MainWindowWidget(), point);
 }
 
-QListWidget* List(int32_t list) { return qobject_cast<QListWidget*>(Widget(list)); }
+QListWidget* List(int32_t list) {
+    return qobject_cast<QListWidget*>(Widget(list));
+}
 
 QPoint LineCentre(int32_t list, int row) {
     QListWidget* widget = List(list);
@@ -74,6 +76,18 @@ void UserSession::Then(std::function<void()> act) {
 void UserSession::Check(std::function<void()> check) {
     steps_.push_back(MoveMouseAway);
     steps_.push_back(std::move(check));
+}
+
+void UserSession::Close(std::function<void()> how) {
+    steps_.push_back(MoveMouseAway);
+    steps_.push_back([this, how = std::move(how)] {
+        WatchForCreditsBox();
+        how();
+    });
+}
+
+void UserSession::Close() {
+    Close(CloseBox);
 }
 
 int UserSession::Run() {
@@ -211,7 +225,9 @@ int32_t FocusedControl() {
     return window != nullptr ? platform::qt::IdentifierOf(window->focusWidget()) : -1;
 }
 
-Tree::Tree() { EXPECT_TRUE(dir_.isValid()); }
+Tree::Tree() {
+    EXPECT_TRUE(dir_.isValid());
+}
 
 void Tree::Write(const QString& relative, const QByteArray& content) const {
     QString path = Path(relative);
@@ -221,6 +237,8 @@ void Tree::Write(const QString& relative, const QByteArray& content) const {
     ASSERT_EQ(file.write(content), content.size());
 }
 
-bool Tree::Exists(const QString& relative) const { return QFileInfo::exists(Path(relative)); }
+bool Tree::Exists(const QString& relative) const {
+    return QFileInfo::exists(Path(relative));
+}
 
 }  // namespace qt_test

@@ -28,7 +28,7 @@ struct CreditsBox {
 };
 
 class UserSession {
-public:
+  public:
     UserSession();
     ~UserSession();
     UserSession(const UserSession&) = delete;
@@ -41,18 +41,23 @@ public:
     // Looks at the window between two passes, after such a mouse move, without acting.
     void Check(std::function<void()> check);
 
+    // The user closes the window `how` (by default with the close box); the credits box that
+    // follows is read and dismissed with its OK button.
+    void Close(std::function<void()> how);
+    void Close();
+
     // What the folder picker answers next, as the dialog would give it (no trailing '/').
     void Answer(const QString& folder) { answers_.push_back(folder); }
     const std::vector<std::pair<QString, QString>>& PickerCalls() const { return pickerCalls_; }
 
-    // Runs the whole program until the script is done and the window has been closed; the
-    // credits box is dismissed with its OK button. Returns the program's exit code.
+    // Runs the whole program until the window has been closed; a script that ends without
+    // closing it closes it with the close box. Returns the program's exit code.
     int Run();
 
     int32_t Passes() const { return passes_; }
     const CreditsBox& Credits() const { return credits_; }
 
-private:
+  private:
     void OnWait();
     void WatchForCreditsBox();
 
@@ -83,7 +88,7 @@ int32_t FocusedControl();  // -1 when no control has the focus
 
 // A temporary folder tree.
 class Tree {
-public:
+  public:
     Tree();
     // Writes `content` to `relative`, making the folders on the way.
     void Write(const QString& relative, const QByteArray& content) const;
@@ -91,7 +96,7 @@ public:
     QString Path(const QString& relative) const { return dir_.path() + "/" + relative; }
     std::string Bytes(const QString& relative) const { return Path(relative).toStdString(); }
 
-private:
+  private:
     QTemporaryDir dir_;
 };
 

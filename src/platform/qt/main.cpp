@@ -16,9 +16,10 @@ bool IsSet(const char* name) {
 
 int main(int, char** argv) {
     if (!IsSet("DISPLAY") && !IsSet("WAYLAND_DISPLAY") && !IsSet("QT_QPA_PLATFORM")) {
-        std::fputs("twinrake: no display found (DISPLAY and WAYLAND_DISPLAY are not set); "
-                   "start it inside a graphical session.\n",
-                   stderr);
+        std::fputs(
+            "twinrake: no display found (DISPLAY and WAYLAND_DISPLAY are not set); "
+            "start it inside a graphical session.\n",
+            stderr);
         return 1;
     }
     // The program reads no arguments, so Qt gets none to interpret either.

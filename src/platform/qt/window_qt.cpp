@@ -57,13 +57,14 @@ struct MainWindow final : QWidget {
         }
         QMargins frame = windowHandle() != nullptr ? windowHandle()->frameMargins() : QMargins();
         placedWithFrame = frame;
-        QSize outer(width() + frame.left() + frame.right(), height() + frame.top() + frame.bottom());
+        QSize outer(width() + frame.left() + frame.right(),
+                    height() + frame.top() + frame.bottom());
         move(screen->geometry().topLeft() + qt::CentredOrigin(screen->geometry().size(), outer));
     }
 
     const int32_t number;
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override {
         // Closing ends the program's loop, which then destroys the window itself.
         event->ignore();
@@ -85,7 +86,7 @@ protected:
         return QWidget::event(event);
     }
 
-private:
+  private:
     bool centred;
     QMargins placedWithFrame;
 };
@@ -95,7 +96,7 @@ namespace {
 // A list box: single selection, lines in the order appended, no horizontal scrolling, and
 // only the user's selection changes and double clicks reported.
 class ListControl final : public QListWidget {
-public:
+  public:
     ListControl(QWidget* parent, int32_t identifier) : QListWidget(parent) {
         setSelectionMode(QAbstractItemView::SingleSelection);
         setSortingEnabled(false);
@@ -120,6 +121,7 @@ public:
         bool outer = changedByProgram;
         changedByProgram = true;
         change();
+        DropCurrentWithoutSelection();
         changedByProgram = outer;
     }
 
@@ -128,7 +130,12 @@ public:
         return rows.isEmpty() ? -1 : rows.first().row();
     }
 
-protected:
+  protected:
+    void focusInEvent(QFocusEvent* event) override {
+        QListWidget::focusInEvent(event);
+        DropCurrentWithoutSelection();
+    }
+
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override {
         // One column: Left and Right step like Up and Down, and the first step in a list
         // without a selected line lands on the first line.
@@ -163,7 +170,15 @@ protected:
         horizontalScrollBar()->setRange(0, 0);
     }
 
-private:
+  private:
+    // Qt keeps a current line apart from the selection; a list box has only the selected
+    // line, so an arrow key in a list without one starts from the top.
+    void DropCurrentWithoutSelection() {
+        if (Selected() < 0 && currentIndex().isValid()) {
+            selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+        }
+    }
+
     bool changedByProgram = false;
 };
 
@@ -193,9 +208,13 @@ Backend& State() {
 
 constexpr int32_t kCloseRequest = -1;
 
-void RaiseControlEvent(int32_t identifier) { State().pending.push_back(identifier); }
+void RaiseControlEvent(int32_t identifier) {
+    State().pending.push_back(identifier);
+}
 
-void RaiseCloseEvent() { State().pending.push_back(kCloseRequest); }
+void RaiseCloseEvent() {
+    State().pending.push_back(kCloseRequest);
+}
 
 Control* Find(int32_t identifier) {
     for (Control& control : State().controls) {
@@ -275,7 +294,7 @@ void MoveFocus(bool forward) {
 
 // Takes Tab, Shift+Tab and Alt+F4 addressed to the main window before any control sees them.
 class KeyFilter final : public QObject {
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         QEvent::Type type = event->type();
         if (type != QEvent::KeyPress && type != QEvent::KeyRelease) {
@@ -285,9 +304,8 @@ protected:
             return false;
         }
         const auto* key = static_cast<const QKeyEvent*>(event);
-        Qt::KeyboardModifiers held =
-            key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier |
-                                Qt::MetaModifier);
+        Qt::KeyboardModifiers held = key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier |
+                                                         Qt::AltModifier | Qt::MetaModifier);
         bool tab = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
         if (tab && (held & ~Qt::ShiftModifier) == Qt::NoModifier) {
             bool backward = key->key() == Qt::Key_Backtab || held == Qt::ShiftModifier;
@@ -305,7 +323,7 @@ protected:
         return false;
     }
 
-private:
+  private:
     static bool InMainWindow(const QObject* watched) {
         MainWindow* window = State().window.data();
         if (window == nullptr) {
@@ -346,7 +364,9 @@ Qt::WindowFlags FlagsForStyle(uint32_t style) {
     return flags;
 }
 
-bool HaveApplication() { return qobject_cast<QApplication*>(QCoreApplication::instance()); }
+bool HaveApplication() {
+    return qobject_cast<QApplication*>(QCoreApplication::instance());
+}
 
 }  // namespace
 
@@ -476,7 +496,9 @@ int32_t WaitForEvent() {
     return kEventControl;
 }
 
-int32_t ControlIdentifier() { return State().latestControl; }
+int32_t ControlIdentifier() {
+    return State().latestControl;
+}
 
 void AppendLine(int32_t list, const std::string& text) {
     if (ListControl* control = FindList(list)) {
@@ -495,7 +517,14 @@ void RemoveLine(int32_t list, int32_t index) {
     if (control == nullptr || index < 0 || index >= control->count()) {
         return;
     }
-    control->ByProgram([&] { delete control->takeItem(index); });
+    control->ByProgram([&] {
+        // Removing the selected line leaves none selected, where Qt would select a neighbour.
+        bool selected = control->Selected() == index;
+        delete control->takeItem(index);
+        if (selected) {
+            control->selectionModel()->clear();
+        }
+    });
 }
 
 int32_t CountLines(int32_t list) {
@@ -557,9 +586,9 @@ std::string PickFolder(const std::string& title, const std::string& initialFolde
     if (backend.folderAnswer) {
         chosen = backend.folderAnswer(caption, initial);
     } else {
-        chosen = QFileDialog::getExistingDirectory(
-            backend.window.data(), caption, initial.isEmpty() ? QDir::homePath() : initial,
-            QFileDialog::ShowDirsOnly);
+        chosen = QFileDialog::getExistingDirectory(backend.window.data(), caption,
+                                                   initial.isEmpty() ? QDir::homePath() : initial,
+                                                   QFileDialog::ShowDirsOnly);
     }
     if (chosen.isEmpty()) {
         return {};
@@ -594,7 +623,9 @@ void CloseMainWindow(int32_t number) {
 
 namespace qt {
 
-QWidget* MainWindowWidget() { return State().window.data(); }
+QWidget* MainWindowWidget() {
+    return State().window.data();
+}
 
 QWidget* ControlWidget(int32_t identifier) {
     Control* control = Find(identifier);
@@ -611,9 +642,13 @@ QPoint CentredOrigin(QSize screen, QSize outer) {
                   (screen.height() >> 1) - (outer.height() >> 1));
 }
 
-void SetFolderAnswerForTests(FolderAnswer answer) { State().folderAnswer = std::move(answer); }
+void SetFolderAnswerForTests(FolderAnswer answer) {
+    State().folderAnswer = std::move(answer);
+}
 
-void SetWaitHookForTests(std::function<void()> hook) { State().waitHook = std::move(hook); }
+void SetWaitHookForTests(std::function<void()> hook) {
+    State().waitHook = std::move(hook);
+}
 
 }  // namespace qt
 
