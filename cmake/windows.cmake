@@ -13,8 +13,10 @@ add_compile_definitions(_WIN32_WINNT=0x0600 WINVER=0x0600 _WIN32_IE=0x0600)
 # No DLLs beside the program: the C++ and GCC runtimes are linked in.
 add_link_options(-static -static-libgcc -static-libstdc++)
 
+include(${CMAKE_CURRENT_LIST_DIR}/xxhash.cmake)
 add_library(twinrake_core STATIC ${TWINRAKE_CORE_SOURCES})
 target_include_directories(twinrake_core PUBLIC ${PROJECT_SOURCE_DIR}/src)
+twinrake_use_xxhash(twinrake_core)
 target_link_libraries(twinrake_core PRIVATE twinrake_warnings)
 
 set(TWINRAKE_WIN32_DIR ${PROJECT_SOURCE_DIR}/src/platform/win32)

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "catalogue/scan.h"
+#include "detect/identical_sets.h"
 #include "detect/search.h"
 #include "session.h"
 #include "temp_tree.h"
@@ -347,6 +348,99 @@ TEST_F(SearchTest, AgreesWithTheLiteralSearchOnRandomTrees) {
         }
         ExpectMarksClear();
     }
+}
+
+}  // namespace
+}  // namespace twinrake
+
+namespace twinrake {
+namespace {
+
+// Trees shaped to reach every way the search reads files, each checked against the literal
+// search: files that differ only deep inside or right at a block's edge, a size shared by
+// more files than may be open at once (split by a digest first), and one content shared by
+// more files than may be open at once.
+class SearchShapesTest : public SearchTest {
+  protected:
+    void CatalogueAll(const std::vector<std::string>& names) {
+        Catalogue(names);
+        FindDuplicates(state);
+        EXPECT_EQ(GroupsOf(state), OracleGroups(state.fileCatalogue));
+        ExpectMarksClear();
+    }
+};
+
+TEST_F(SearchShapesTest, DifferencesDeepInsideAndAtBlockEdges) {
+    const size_t size = 400000;
+    std::string base = Content(11, size);
+    std::vector<std::string> names;
+    int i = 0;
+    for (size_t at : {size_t{0}, size_t{4095}, size_t{4096}, size_t{4097}, size_t{20479},
+                      size_t{20480}, size_t{86015}, size_t{86016}, size_t{350000}, size - 1}) {
+        std::string bytes = base;
+        bytes[at] ^= 0x40;
+        std::string name = "v" + std::to_string(i++);
+        tree.Write(name, bytes);
+        names.push_back(name);
+        // A copy of some variants, so that sets form among near-identical files.
+        if (at % 2 == 0) {
+            tree.Write(name + "-copy", bytes);
+            names.push_back(name + "-copy");
+        }
+    }
+    tree.Write("base", base);
+    tree.Write("base-copy", base);
+    names.insert(names.begin() + 3, "base");
+    names.push_back("base-copy");
+    CatalogueAll(names);
+    EXPECT_EQ(state.groupList.size(), 6u);
+}
+
+TEST_F(SearchShapesTest, MoreFilesOfOneSizeThanMayBeOpen) {
+    // Like many files of one size sharing a long prefix, a tenth of them with a copy, plus
+    // hard links and repeats among them.
+    const std::string prefix = Content(12, 150);
+    std::vector<std::string> names;
+    for (int i = 0; i < 330; ++i) {
+        std::string tail = Content(1000 + static_cast<uint32_t>(i), 50);
+        std::string name = "p" + std::to_string(i);
+        tree.Write(name, prefix + tail);
+        names.push_back(name);
+        if (i % 10 == 0) {
+            tree.Write(name + "c", prefix + tail);
+            names.push_back(name + "c");
+        }
+        if (i % 33 == 0) {
+            tree.HardLink(name, name + "h");
+            names.push_back(name + "h");
+            names.push_back(name);
+        }
+    }
+    ASSERT_GT(names.size(), kMaxOpenFiles);
+    CatalogueAll(names);
+    EXPECT_EQ(state.groupList.size(), 33u);
+}
+
+TEST_F(SearchShapesTest, OneContentSharedByMoreFilesThanMayBeOpen) {
+    std::vector<std::string> names;
+    const std::string same = Content(13, 64);
+    for (int i = 0; i < 600; ++i) {
+        std::string name = "s" + std::to_string(i);
+        // Every seventh file differs in its last byte, and those pair up among themselves.
+        std::string bytes = same;
+        if (i % 7 == 0) {
+            bytes.back() = static_cast<char>(i % 2);
+        }
+        tree.Write(name, bytes);
+        names.push_back(name);
+    }
+    names.push_back("s5");  // a repeat
+    CatalogueAll(names);
+    // s0 heads the files ending in 0, s1 the common content, s7 the files ending in 1.
+    ASSERT_EQ(state.groupList.size(), 3u);
+    EXPECT_EQ(state.groupList[0].memberCount, 43);
+    EXPECT_EQ(state.groupList[1].memberCount, 600 - 86);
+    EXPECT_EQ(state.groupList[2].memberCount, 43);
 }
 
 }  // namespace

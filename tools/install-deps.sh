@@ -3,7 +3,7 @@
 # Usage: tools/install-deps.sh [run|test|bench]
 set -euo pipefail
 
-want=(cmake g++ make pkg-config qt6-base-dev libgl-dev)
+want=(cmake g++ make pkg-config qt6-base-dev libgl-dev libxxhash-dev)
 case "${1:-test}" in
   run) ;;
   test) want+=(libgtest-dev xvfb xauth g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64) ;;
