@@ -303,29 +303,55 @@ TEST_F(WindowTest, ProgressClampsToTheRangeAndPaintsAtOnce) {
     // No event was taken since: the bar painted inside the call.
     EXPECT_GE(counter.paints, 1);
     EXPECT_EQ(bar->value(), 50);
+    int painted = counter.paints;
     platform::SetProgress(PrgOverall, 150);
     EXPECT_EQ(bar->value(), 100);
+    EXPECT_GT(counter.paints, painted);
+    painted = counter.paints;
     platform::SetProgress(PrgOverall, -3);
     EXPECT_EQ(bar->value(), 0);
+    EXPECT_GT(counter.paints, painted);
     bar->removeEventFilter(&counter);
 }
 
-TEST_F(WindowTest, ProgressFillsFromTheBottom) {
+TEST_F(WindowTest, ProgressFillsFromTheBottomInProportion) {
     auto* bar = qobject_cast<QProgressBar*>(Widget(PrgOverall));
-    auto colourAt = [bar](double heightShare) {
-        QImage image = bar->grab().toImage();
-        return image.pixelColor(image.width() / 2, static_cast<int>(image.height() * heightShare));
+    const QColor fill = bar->palette().highlight().color();
+    // The filled rows inside the one-pixel frame, counted down the middle column, and
+    // whether they reach the bottom row without a gap.
+    struct Fill {
+        int rows = 0;
+        bool fromBottom = true;
     };
-    QColor emptyTop = colourAt(0.25);
-    QColor emptyBottom = colourAt(0.75);
-    EXPECT_EQ(emptyTop, emptyBottom);
+    auto measure = [&] {
+        QImage image = bar->grab().toImage();
+        Fill result;
+        bool seenEmpty = false;
+        for (int y = image.height() - 2; y >= 1; --y) {
+            if (image.pixelColor(image.width() / 2, y) == fill) {
+                ++result.rows;
+                result.fromBottom = result.fromBottom && !seenEmpty;
+            } else {
+                seenEmpty = true;
+            }
+        }
+        return result;
+    };
+    ASSERT_EQ(bar->height(), 70);
+    EXPECT_EQ(measure().rows, 0);
     platform::SetProgress(PrgOverall, 50);
-    EXPECT_EQ(colourAt(0.25), emptyTop);     // the upper half stays empty
-    EXPECT_NE(colourAt(0.75), emptyBottom);  // the lower half is filled
-    QColor filled = colourAt(0.75);
+    EXPECT_EQ(measure().rows, 34);  // half of the 68 rows inside the frame
+    EXPECT_TRUE(measure().fromBottom);
+    platform::SetProgress(PrgOverall, 1);
+    EXPECT_EQ(measure().rows, 0);  // 0.68 of a row
+    platform::SetProgress(PrgOverall, 99);
+    EXPECT_EQ(measure().rows, 67);
     platform::SetProgress(PrgOverall, 100);
-    EXPECT_EQ(colourAt(0.25), filled);
-    EXPECT_EQ(colourAt(0.75), filled);
+    EXPECT_EQ(measure().rows, 68);
+    platform::SetProgress(PrgOverall, 0);
+    EXPECT_EQ(measure().rows, 0);
+    platform::SetProgress(PrgFile, 100);
+    EXPECT_EQ(bar->value(), 0);
 }
 
 TEST_F(WindowTest, ButtonsReactToClicksAndSpaceButNotToEnterOrEscape) {

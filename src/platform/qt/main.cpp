@@ -1,5 +1,8 @@
 // twinrake: the desktop program on Linux. Without a display it says so and stops.
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <cstdio>
 #include <cstdlib>
 
@@ -27,5 +30,11 @@ int main(int, char** argv) {
     QApplication application(qtArgumentCount, argv);
     QApplication::setApplicationName(QStringLiteral("Twinrake"));
     QApplication::setQuitOnLastWindowClosed(false);
+    // The interface is German, so is the folder dialog where Qt's translations are installed.
+    QTranslator qtGerman;
+    if (qtGerman.load(QLocale(QLocale::German, QLocale::Germany), QStringLiteral("qtbase"),
+                      QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QApplication::installTranslator(&qtGerman);
+    }
     return twinrake::RunTwinrake();
 }

@@ -12,11 +12,13 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStyleOptionFrame>
 #include <QWindow>
 #include <algorithm>
 #include <deque>
@@ -78,7 +80,9 @@ struct MainWindow final : QWidget {
     bool event(QEvent* event) override {
         // A window manager adds its frame only after the window is mapped; centre once more
         // when its size becomes known.
-        if (centred && (event->type() == QEvent::Move || event->type() == QEvent::Show) &&
+        QEvent::Type type = event->type();
+        if (centred &&
+            (type == QEvent::Move || type == QEvent::Show || type == QEvent::WindowActivate) &&
             windowHandle() != nullptr && windowHandle()->frameMargins() != placedWithFrame) {
             centred = false;
             Centre();
@@ -180,6 +184,35 @@ class ListControl final : public QListWidget {
     }
 
     bool changedByProgram = false;
+};
+
+// A vertical smooth bar as Windows draws one: a sunken frame, filled from the bottom in
+// proportion to the position, and empty at the lowest position.
+class ProgressControl final : public QProgressBar {
+  public:
+    explicit ProgressControl(QWidget* parent) : QProgressBar(parent) {
+        setOrientation(Qt::Vertical);
+        setTextVisible(false);
+        setFocusPolicy(Qt::NoFocus);
+    }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        QStyleOptionFrame frame;
+        frame.initFrom(this);
+        frame.state |= QStyle::State_Sunken;
+        frame.lineWidth = 1;
+        style()->drawPrimitive(QStyle::PE_Frame, &frame, &painter, this);
+        QRect inside = rect().adjusted(1, 1, -1, -1);
+        int64_t span = int64_t{maximum()} - minimum();
+        int filled =
+            span > 0
+                ? static_cast<int>(int64_t{inside.height()} * (int64_t{value()} - minimum()) / span)
+                : 0;
+        painter.fillRect(QRect(inside.left(), inside.bottom() + 1 - filled, inside.width(), filled),
+                         palette().highlight());
+    }
 };
 
 struct Control {
@@ -452,13 +485,9 @@ void CreateControl(int32_t identifier, ControlKind kind, const Box& box, const c
             break;
         }
         case ControlKind::ProgressBar: {
-            auto* bar = new QProgressBar(parent);
-            bar->setOrientation(Qt::Vertical);
-            bar->setInvertedAppearance(false);  // fills from the bottom
-            bar->setTextVisible(false);
+            auto* bar = new ProgressControl(parent);
             bar->setRange(rangeMin, std::max(rangeMin, rangeMax));
             bar->setValue(rangeMin);
-            bar->setFocusPolicy(Qt::NoFocus);
             widget = bar;
             break;
         }
@@ -570,7 +599,11 @@ void SetProgress(int32_t bar, int32_t percent) {
     if (progress == nullptr) {
         return;
     }
-    progress->setValue(std::clamp(percent, progress->minimum(), progress->maximum()));
+    int value = std::clamp(percent, progress->minimum(), progress->maximum());
+    if (value == progress->value()) {
+        return;
+    }
+    progress->setValue(value);
     // The search runs without taking events, so the bar must paint now.
     progress->repaint();
 }
