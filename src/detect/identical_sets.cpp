@@ -8,7 +8,6 @@
 #define XXH_INLINE_ALL
 #include <xxhash.h>
 
-#include "app/controls.h"
 #include "detect/compare.h"
 #include "platform/files.h"
 
@@ -18,7 +17,7 @@ namespace {
 
 // The blocks of all files being compared side by side share this budget; a block is never
 // smaller than kMinBlock, so at most kMaxOpenFiles * kMinBlock more may be needed.
-constexpr size_t kBufferBudget = 16 * 1024 * 1024;
+constexpr size_t kBufferBudget = 8 * 1024 * 1024;
 constexpr size_t kMinBlock = 4096;
 constexpr size_t kMaxBlock = 1024 * 1024;
 // Below this many files a class is split by comparing with each distinct block found so far;
@@ -115,8 +114,8 @@ std::vector<std::vector<size_t>> SplitByBlock(size_t count, const char* const* b
 // Reads all members of the class side by side, block by block, splitting the class whenever
 // blocks differ. Every byte of every file that stays in a set has been compared with the
 // set's first file. Closes every file.
-std::vector<std::vector<uint32_t>> CompareSideBySide(std::vector<OpenMember> members,
-                                                     int32_t size) {
+std::vector<std::vector<uint32_t>> CompareSideBySide(std::vector<OpenMember> members, int32_t size,
+                                                     std::atomic<int32_t>& progress) {
     std::vector<std::vector<OpenMember>> classes;
     if (members.size() >= 2) {
         classes.push_back(std::move(members));
@@ -168,7 +167,7 @@ std::vector<std::vector<uint32_t>> CompareSideBySide(std::vector<OpenMember> mem
         offset += static_cast<int64_t>(want);
         step = std::min(step * 4, kMaxBlock);
         if (showProgress) {
-            ShowProgress(PrgFile, static_cast<int32_t>(offset * 100 / size));
+            progress.store(static_cast<int32_t>(offset * 100 / size), std::memory_order_relaxed);
         }
     }
     std::vector<std::vector<uint32_t>> sets;
@@ -211,12 +210,12 @@ bool DigestOf(const std::string& path, int32_t size, std::vector<char>& buffer, 
 }
 
 std::vector<std::vector<uint32_t>> SetsOf(const std::vector<const SizeClassFile*>& files,
-                                          int32_t size);
+                                          int32_t size, std::atomic<int32_t>& progress);
 
 // Too many files to hold open: a digest of each whole file rules most pairs out; the files
 // left with an equal digest are then compared byte for byte.
 std::vector<std::vector<uint32_t>> SetsByDigest(const std::vector<const SizeClassFile*>& files,
-                                                int32_t size) {
+                                                int32_t size, std::atomic<int32_t>& progress) {
     std::vector<char> buffer(kMaxBlock);
     struct Keyed {
         Digest digest;
@@ -250,7 +249,7 @@ std::vector<std::vector<uint32_t>> SetsByDigest(const std::vector<const SizeClas
             for (size_t k = at; k < end; ++k) {
                 same.push_back(files[keyed[k].at]);
             }
-            for (auto& set : SetsOf(same, size)) {
+            for (auto& set : SetsOf(same, size, progress)) {
                 sets.push_back(std::move(set));
             }
         }
@@ -260,9 +259,9 @@ std::vector<std::vector<uint32_t>> SetsByDigest(const std::vector<const SizeClas
 }
 
 std::vector<std::vector<uint32_t>> SetsOf(const std::vector<const SizeClassFile*>& files,
-                                          int32_t size) {
+                                          int32_t size, std::atomic<int32_t>& progress) {
     if (files.size() <= kMaxOpenFiles) {
-        return CompareSideBySide(OpenClass(files, size), size);
+        return CompareSideBySide(OpenClass(files, size), size, progress);
     }
     // Thousands of files with one digest: each is compared with the first file left, in turns
     // of as many files as may be open; what differs from it is split the same way after.
@@ -278,7 +277,7 @@ std::vector<std::vector<uint32_t>> SetsOf(const std::vector<const SizeClassFile*
             turn.insert(turn.end(), left.begin() + static_cast<ptrdiff_t>(i),
                         left.begin() + static_cast<ptrdiff_t>(end));
             std::vector<uint32_t> withHead;
-            for (auto& found : CompareSideBySide(OpenClass(turn, size), size)) {
+            for (auto& found : CompareSideBySide(OpenClass(turn, size), size, progress)) {
                 if (found.front() == head->entry) {
                     withHead = std::move(found);
                 }
@@ -302,16 +301,16 @@ std::vector<std::vector<uint32_t>> SetsOf(const std::vector<const SizeClassFile*
 }  // namespace
 
 std::vector<std::vector<uint32_t>> IdenticalSets(const std::vector<SizeClassFile>& files,
-                                                 int32_t size) {
+                                                 int32_t size, std::atomic<int32_t>& progress) {
     std::vector<const SizeClassFile*> pointers;
     pointers.reserve(files.size());
     for (const SizeClassFile& file : files) {
         pointers.push_back(&file);
     }
     if (files.size() > kMaxOpenFiles) {
-        return SetsByDigest(pointers, size);
+        return SetsByDigest(pointers, size, progress);
     }
-    return SetsOf(pointers, size);
+    return SetsOf(pointers, size, progress);
 }
 
 }  // namespace twinrake

@@ -3,6 +3,7 @@
 // every byte has been compared with the set's first file.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -17,9 +18,11 @@ struct SizeClassFile {
 // `files` share `size` (> 0) and stand in catalogue order. Returns the sets of two or more
 // distinct physical files whose `size` bytes are identical, each set in catalogue order. A file
 // that cannot be opened, whose length is not `size`, or that is another name of a file earlier
-// in `files`, joins no set. PrgFile follows the reading of large files.
+// in `files`, joins no set. For files of 4096 bytes and more, `progress` follows the reading
+// as a percentage; it may be read from another thread. Touches no window, so it may run on
+// any thread.
 std::vector<std::vector<uint32_t>> IdenticalSets(const std::vector<SizeClassFile>& files,
-                                                 int32_t size);
+                                                 int32_t size, std::atomic<int32_t>& progress);
 
 // At most this many files of one size are open at once; larger classes are first split by a
 // digest of each whole file, read one file at a time.

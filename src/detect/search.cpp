@@ -1,8 +1,14 @@
 #include "detect/search.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <map>
+#include <mutex>
 #include <numeric>
+#include <thread>
 #include <vector>
 
 #include "app/controls.h"
@@ -64,6 +70,85 @@ void AppendGroup(AppState& state, const std::vector<uint32_t>& set) {
     state.groupList.push_back(DuplicateGroup{static_cast<int32_t>(set.size()), first});
 }
 
+// The files of one size, read by a worker thread.
+struct SizeClassJob {
+    uint32_t head = 0;   // catalogue index of the first file of this size
+    uint32_t begin = 0;  // the files' places in SizeIndex::order
+    uint32_t end = 0;
+    std::vector<std::vector<uint32_t>> sets;
+    std::atomic<int32_t> progress{0};
+    bool done = false;  // guarded by the readers' mutex
+};
+
+// Reads the sizes' files on as many threads as the machine has cores, in the order in which
+// the search will need them, while the calling thread keeps the window's progress bars; the
+// window is only ever touched from the calling thread.
+class SizeClassReaders {
+  public:
+    SizeClassReaders(const FileCatalogue& catalogue, const SizeIndex& index,
+                     std::deque<SizeClassJob>& jobs)
+        : catalogue_(catalogue), index_(index), jobs_(jobs) {
+        size_t count = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 4);
+        count = std::min(count, jobs.size());
+        for (size_t i = 0; i < count; ++i) {
+            threads_.emplace_back([this] { Work(); });
+        }
+    }
+    ~SizeClassReaders() {
+        for (std::thread& thread : threads_) {
+            thread.join();
+        }
+    }
+    SizeClassReaders(const SizeClassReaders&) = delete;
+    SizeClassReaders& operator=(const SizeClassReaders&) = delete;
+
+    // Waits until `job` is read; meanwhile PrgFile follows its reading when `showProgress`.
+    void WaitFor(SizeClassJob& job, bool showProgress) {
+        std::unique_lock lock(mutex_);
+        while (!job.done) {
+            finished_.wait_for(lock, std::chrono::milliseconds(30));
+            if (showProgress) {
+                ShowProgress(PrgFile, job.progress.load(std::memory_order_relaxed));
+            }
+        }
+        if (showProgress) {
+            ShowProgress(PrgFile, job.progress.load(std::memory_order_relaxed));
+        }
+    }
+
+  private:
+    void Work() {
+        std::vector<SizeClassFile> files;
+        for (;;) {
+            size_t at = next_.fetch_add(1);
+            if (at >= jobs_.size()) {
+                return;
+            }
+            SizeClassJob& job = jobs_[at];
+            files.clear();
+            for (uint32_t k = job.begin; k < job.end; ++k) {
+                uint32_t entry = index_.order[k];
+                files.push_back({entry, PathOf(catalogue_[entry])});
+            }
+            auto sets = IdenticalSets(files, catalogue_[job.head].size, job.progress);
+            {
+                std::lock_guard lock(mutex_);
+                job.sets = std::move(sets);
+                job.done = true;
+            }
+            finished_.notify_all();
+        }
+    }
+
+    const FileCatalogue& catalogue_;
+    const SizeIndex& index_;
+    std::deque<SizeClassJob>& jobs_;
+    std::atomic<size_t> next_{0};
+    std::mutex mutex_;
+    std::condition_variable finished_;
+    std::vector<std::thread> threads_;
+};
+
 }  // namespace
 
 void FindDuplicates(AppState& state) {
@@ -74,36 +159,49 @@ void FindDuplicates(AppState& state) {
     const int32_t total = catalogue.Count();
     int32_t done = 0;
     SizeIndex index = BuildSizeIndex(catalogue);
-    // Sets found while their size was read, waiting for their first file's turn: the groups
-    // then stand in the catalogue order of their first members.
+    // One job per size with two or more files, in the catalogue order of their first files.
+    std::deque<SizeClassJob> jobs;
+    for (uint32_t r = 0; r < static_cast<uint32_t>(total); ++r) {
+        if (catalogue[r].size <= 0 || !HeadsItsSize(index, r, catalogue)) {
+            continue;
+        }
+        uint32_t begin = index.position[r];
+        uint32_t end = begin + 1;
+        while (end < index.order.size() && catalogue[index.order[end]].size == catalogue[r].size) {
+            ++end;
+        }
+        if (end - begin >= 2) {
+            SizeClassJob& job = jobs.emplace_back();
+            job.head = r;
+            job.begin = begin;
+            job.end = end;
+        }
+    }
+    // Relative folders are taken from the program's folder; nothing changes it while the
+    // readers run.
+    platform::MakeCurrentDirectory(state.programDirectory);
+    SizeClassReaders readers(catalogue, index, jobs);
+    // Sets waiting for their first file's turn: the groups then stand in the catalogue order
+    // of their first members.
     std::map<uint32_t, std::vector<uint32_t>> pending;
-    std::vector<SizeClassFile> sameSize;
+    size_t nextJob = 0;
 
     for (uint32_t r = 0; r < static_cast<uint32_t>(total); ++r) {
         FileEntry& reference = catalogue[r];
         reference.matched = 0;
         ShowProgress(PrgFile, 0);
-        if (reference.size > 0 && HeadsItsSize(index, r, catalogue)) {
-            // The first file of its size: all files of this size are read now, together.
-            sameSize.clear();
-            for (size_t at = index.position[r]; at < index.order.size(); ++at) {
-                const FileEntry& entry = catalogue[index.order[at]];
-                if (entry.size != reference.size) {
-                    break;
+        if (nextJob < jobs.size() && jobs[nextJob].head == r) {
+            SizeClassJob& job = jobs[nextJob++];
+            readers.WaitFor(job, reference.size >= kProgressThreshold);
+            for (auto& set : job.sets) {
+                // Placed in a group: kept out of later groups until its own turn.
+                for (size_t k = 1; k < set.size(); ++k) {
+                    catalogue[set[k]].matched = 1;
                 }
-                sameSize.push_back({index.order[at], PathOf(entry)});
+                uint32_t head = set.front();
+                pending.emplace(head, std::move(set));
             }
-            if (sameSize.size() >= 2) {
-                platform::MakeCurrentDirectory(state.programDirectory);
-                for (auto& set : IdenticalSets(sameSize, reference.size)) {
-                    // Placed in a group: kept out of later groups until its own turn.
-                    for (size_t k = 1; k < set.size(); ++k) {
-                        catalogue[set[k]].matched = 1;
-                    }
-                    uint32_t head = set.front();
-                    pending.emplace(head, std::move(set));
-                }
-            }
+            job.sets.clear();
         }
         if (auto found = pending.find(r); found != pending.end()) {
             AppendGroup(state, found->second);
