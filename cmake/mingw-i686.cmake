@@ -3,9 +3,10 @@ set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(TWINRAKE_MINGW_PREFIX i686-w64-mingw32)
 
-# The win32 thread model needs no libwinpthread DLL beside the program.
-find_program(CMAKE_C_COMPILER NAMES ${TWINRAKE_MINGW_PREFIX}-gcc-win32 ${TWINRAKE_MINGW_PREFIX}-gcc REQUIRED)
-find_program(CMAKE_CXX_COMPILER NAMES ${TWINRAKE_MINGW_PREFIX}-g++-win32 ${TWINRAKE_MINGW_PREFIX}-g++ REQUIRED)
+# The posix thread model gives std::mutex, which GoogleTest needs; its libwinpthread is linked
+# in statically (windows.cmake), so no DLL comes along.
+find_program(CMAKE_C_COMPILER NAMES ${TWINRAKE_MINGW_PREFIX}-gcc-posix REQUIRED)
+find_program(CMAKE_CXX_COMPILER NAMES ${TWINRAKE_MINGW_PREFIX}-g++-posix REQUIRED)
 find_program(CMAKE_RC_COMPILER NAMES ${TWINRAKE_MINGW_PREFIX}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${TWINRAKE_MINGW_PREFIX})
