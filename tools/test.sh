@@ -8,7 +8,7 @@ jobs=$(nproc)
 tools/install-deps.sh test
 
 echo "== Linux build and tests"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTWINRAKE_QT=ON -DTWINRAKE_SANITIZE=OFF >/dev/null
 cmake --build build -j"$jobs"
 QT_QPA_PLATFORM=offscreen ctest --test-dir build -j"$jobs" --output-on-failure
 
