@@ -1,8 +1,9 @@
 // Whole sessions of the real program: RunTwinrake with the Win32 window and file system,
 // driven by clicks that the loop takes like a user's, the picker answered through the test
 // hook and the credits box dismissed when it shows.
-#include <commctrl.h>
 #include <windows.h>
+// windows.h first: commctrl.h builds on it.
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,9 @@
 // The Win32 window and its controls under a real window system: exact creation arguments,
 // layout, captions as Windows-1252 bytes, the Tab cycle, events, lists, progress, the picker
 // and the message box.
-#include <commctrl.h>
 #include <windows.h>
+// windows.h first: commctrl.h builds on it.
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 

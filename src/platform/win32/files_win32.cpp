@@ -44,7 +44,7 @@ FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& information) {
 bool FolderIdentity(const std::string& folder, FileIdentity& identity) {
     std::string path = folder;
     if (path.empty()) {
-        path = ".";
+        path.push_back('.');  // the current folder, which the search text "*.*" lists
     } else if (path.back() == ':') {
         path.push_back('\\');  // "D:" alone would be the drive's current folder
     }
