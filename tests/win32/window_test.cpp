@@ -425,6 +425,11 @@ TEST_F(WindowTest, ProgressPositionsArePaintedAtOnce) {
         // Nothing is left to paint although no message was taken.
         EXPECT_FALSE(GetUpdateRect(bar, nullptr, FALSE)) << percent;
     }
+    // A bar uncovered during a search is repainted by the next position even when that
+    // position is the one it already shows.
+    InvalidateRect(bar, nullptr, TRUE);
+    platform::SetProgress(PrgOverall, 99);
+    EXPECT_FALSE(GetUpdateRect(bar, nullptr, FALSE));
     platform::SetProgress(PrgFile, 7);
     EXPECT_EQ(SendMessageA(Control(PrgFile), PBM_GETPOS, 0, 0), 7);
     EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 99);
