@@ -170,6 +170,24 @@ Function ShellFunction(HMODULE shell, const char* name) {
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(shell, name)));
 }
 
+// The folder dialog of the new style needs COM, apartment-threaded, on the calling thread.
+// OLE32 is loaded at run time like SHELL32 and stays loaded, since COM stays set up for the
+// thread from then on.
+void SetUpComOnce() {
+    static bool done = false;
+    if (done) {
+        return;
+    }
+    done = true;
+    constexpr DWORD kApartmentThreaded = 0x2;
+    if (HMODULE ole = LoadLibraryA("OLE32.DLL")) {
+        using InitFunction = HRESULT(WINAPI*)(LPVOID, DWORD);
+        if (auto init = ShellFunction<InitFunction>(ole, "CoInitializeEx")) {
+            init(nullptr, kApartmentThreaded);
+        }
+    }
+}
+
 #ifdef TWINRAKE_TEST_HOOKS
 win32::PickerAnswer& PickerHook() {
     static win32::PickerAnswer hook;
@@ -440,6 +458,7 @@ std::string PickFolder(const std::string& title, const std::string& initialFolde
     auto toPath = ShellFunction<PathFunction>(shell, "SHGetPathFromIDList");
     auto freeItem = ShellFunction<FreeFunction>(shell, "ILFree");
     if (browse != nullptr && toPath != nullptr) {
+        SetUpComOnce();
         BROWSEINFOA info{};
         info.hwndOwner = GetForegroundWindow();
         info.pidlRoot = nullptr;
