@@ -168,11 +168,11 @@ def plan_a(rng, scale):
     plan = []
     cid = 0
 
-    def place(spec, size, same_name_as=None):
+    def place(plan_item, size, same_name_as=None):
         folder = rng.choice(folders)
         name = same_name_as if same_name_as and rng.random() < 0.5 else namer.file_name()
         name = namer.unique(folder, name)
-        plan.append((os.path.join(folder, name), size, spec))
+        plan.append((os.path.join(folder, name), size, plan_item))
         return name
 
     while len(plan) < target:
@@ -247,14 +247,14 @@ def plan_c(rng, scale):
     return plan
 
 
-def produce(spec):
-    if isinstance(spec[0], bytes):  # tree c: the shared head, then 4 KiB of its own
-        shared, content, cid = spec
+def produce(plan_item):
+    if isinstance(plan_item[0], bytes):  # tree c: the shared head, then 4 KiB of its own
+        shared, content, cid = plan_item
         return shared + content.bytes(cid, 4096)
-    content, cid, size = spec[:3]
+    content, cid, size = plan_item[:3]
     data = content.bytes(cid, size)
-    if len(spec) == 5:  # one byte changed
-        at, flip = spec[3], spec[4]
+    if len(plan_item) == 5:  # one byte changed
+        at, flip = plan_item[3], plan_item[4]
         data = bytearray(data)
         data[at] ^= flip
     return data
@@ -304,12 +304,12 @@ def make_tree(root, name, scale):
     start = time.monotonic()
     os.makedirs(path)
     made = set()
-    for rel, size, spec in plan:
+    for rel, size, plan_item in plan:
         folder = os.path.dirname(rel)
         if folder and folder not in made:
             os.makedirs(os.path.join(path, folder), exist_ok=True)
             made.add(folder)
-        data = produce(spec)
+        data = produce(plan_item)
         assert len(data) == size, (rel, len(data), size)
         write_file(os.path.join(path, rel), data)
     with open(stamp_path, "w") as f:

@@ -72,7 +72,7 @@ TEST_F(DeletionTest, MarkedFirstOfThreeMovesTheFirstMember) {
     fake::SelectByUser(LstGroups, 2);
     Run();
     EXPECT_FALSE(OnDisk("c1"));
-    EXPECT_EQ(state.groupList[2].firstMember->name, "c2");
+    EXPECT_EQ(state.groupList[2].firstMember->name(), "c2");
     EXPECT_EQ(Lines(LstMembers), (Lines_{P("c2"), P("c3")}));
     EXPECT_EQ(Selected(LstMembers), 0);
 }

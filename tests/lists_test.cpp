@@ -97,7 +97,7 @@ TEST(GroupList, SelectByIndexAtTheEdges) {
 
 TEST(MemberList, RemovalsKeepOtherGroupsReferencesAndOrder) {
     TwoGroups t;
-    EXPECT_EQ(MemberAt(t.groups[1], 2)->name, "b3");
+    EXPECT_EQ(MemberAt(t.groups[1], 2)->name(), "b3");
     // Remove the first member of the first group, as a deletion does.
     auto next = t.members.erase(t.groups[0].firstMember);
     t.groups[0].firstMember = next;
@@ -106,12 +106,12 @@ TEST(MemberList, RemovalsKeepOtherGroupsReferencesAndOrder) {
     t.members.erase(MemberAt(t.groups[0], 1));
     t.groups[0].memberCount -= 1;
     EXPECT_EQ(CountOf(t.members), 4);
-    EXPECT_EQ(t.groups[0].firstMember->name, "a2");
-    EXPECT_EQ(t.groups[1].firstMember->name, "b1");
-    EXPECT_EQ(std::next(t.groups[0].firstMember)->name, "b1");
+    EXPECT_EQ(t.groups[0].firstMember->name(), "a2");
+    EXPECT_EQ(t.groups[1].firstMember->name(), "b1");
+    EXPECT_EQ(std::next(t.groups[0].firstMember)->name(), "b1");
     t.groups.erase(t.groups.begin());
     EXPECT_EQ(CountOf(t.groups), 1);
-    EXPECT_EQ(MemberAt(t.groups[0], 1)->name, "b2");
+    EXPECT_EQ(MemberAt(t.groups[0], 1)->name(), "b2");
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ Groups GroupsOf(const AppState& state) {
         std::vector<std::string> members;
         auto member = group.firstMember;
         for (int32_t k = 0; k < group.memberCount; ++k, ++member) {
-            members.push_back(FullPath(member->directory, member->name));
+            members.push_back(FullPath(member->directory(), member->name()));
         }
         out.push_back(members);
     }
@@ -174,7 +174,7 @@ TEST_F(SearchTest, InterleavedSetsGroupInOrderOfTheirFirstFiles) {
     EXPECT_EQ(GroupsOf(state), (Groups{P({"A1", "A2"}), P({"B1", "B2"})}));
     std::vector<std::string> members;
     for (const GroupMember& m : state.memberList) {
-        members.push_back(m.name);
+        members.emplace_back(m.name());
     }
     EXPECT_EQ(members, (std::vector<std::string>{"A1", "A2", "B1", "B2"}));
 }

@@ -61,6 +61,14 @@ void FileCatalogue::Clear() {
     blockSize_ = 0;
 }
 
+GroupMember::GroupMember(std::string_view directory, std::string_view name)
+    : text_(std::make_unique_for_overwrite<char[]>(directory.size() + name.size())),
+      directoryLength_(static_cast<uint32_t>(directory.size())),
+      nameLength_(static_cast<uint32_t>(name.size())) {
+    std::memcpy(text_.get(), directory.data(), directory.size());
+    std::memcpy(text_.get() + directory.size(), name.data(), name.size());
+}
+
 DuplicateGroup* SelectGroup(GroupList& groups, int32_t index) {
     if (index < 0 || groups.empty()) {
         return nullptr;

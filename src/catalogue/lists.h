@@ -74,9 +74,18 @@ class FileCatalogue {
     size_t blockSize_ = 0;
 };
 
-struct GroupMember {
-    std::string directory;
-    std::string name;
+// One file of a group: copies of its entry's texts, held in one allocation, since a search
+// may create many members.
+class GroupMember {
+  public:
+    GroupMember(std::string_view directory, std::string_view name);
+    std::string_view directory() const { return {text_.get(), directoryLength_}; }
+    std::string_view name() const { return {text_.get() + directoryLength_, nameLength_}; }
+
+  private:
+    std::unique_ptr<char[]> text_;
+    uint32_t directoryLength_ = 0;
+    uint32_t nameLength_ = 0;
 };
 
 // A std::list keeps every reference to a member valid while others are removed.

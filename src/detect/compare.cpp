@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "app/controls.h"
+#include "detect/read_buffer.h"
 #include "platform/window.h"
 
 namespace twinrake {
@@ -27,8 +28,8 @@ int32_t UnitProgress(int64_t p, int32_t size) {
 }
 
 struct Buffers {
-    std::unique_ptr<char[]> first = std::make_unique_for_overwrite<char[]>(kBlockSize);
-    std::unique_ptr<char[]> second = std::make_unique_for_overwrite<char[]>(kBlockSize);
+    ReadBuffer first{kBlockSize};
+    ReadBuffer second{kBlockSize};
 };
 
 Buffers& SharedBuffers() {
@@ -45,10 +46,10 @@ bool SameContent(platform::OpenFile* first, platform::OpenFile* second, int32_t 
     int64_t offset = 0;
     while (offset < size) {
         size_t want = static_cast<size_t>(std::min<int64_t>(kBlockSize, size - offset));
-        int64_t gotFirst = platform::ReadBytes(first, buffers.first.get(), want);
-        int64_t gotSecond = platform::ReadBytes(second, buffers.second.get(), want);
+        int64_t gotFirst = platform::ReadBytes(first, buffers.first.data(), want);
+        int64_t gotSecond = platform::ReadBytes(second, buffers.second.data(), want);
         if (gotFirst != static_cast<int64_t>(want) || gotSecond != static_cast<int64_t>(want) ||
-            std::memcmp(buffers.first.get(), buffers.second.get(), want) != 0) {
+            std::memcmp(buffers.first.data(), buffers.second.data(), want) != 0) {
             if (showProgress) {
                 ShowProgress(PrgFile, UnitProgress(int64_t{size} + 1, size));
             }

@@ -4,11 +4,13 @@
 #include <cstring>
 #include <memory>
 #include <numeric>
+#include <thread>
 
 #define XXH_INLINE_ALL
 #include <xxhash.h>
 
 #include "detect/compare.h"
+#include "detect/read_buffer.h"
 #include "platform/files.h"
 
 namespace twinrake {
@@ -19,7 +21,7 @@ namespace {
 // smaller than kMinBlock, so at most kMaxOpenFiles * kMinBlock more may be needed.
 constexpr size_t kBufferBudget = 8 * 1024 * 1024;
 constexpr size_t kMinBlock = 4096;
-constexpr size_t kMaxBlock = 1024 * 1024;
+constexpr size_t kMaxBlock = 64 * 1024;
 // Below this many files a class is split by comparing with each distinct block found so far;
 // above it, blocks are first sorted by a digest.
 constexpr size_t kLinearSplit = 8;
@@ -122,7 +124,9 @@ std::vector<std::vector<uint32_t>> CompareSideBySide(std::vector<OpenMember> mem
     } else {
         CloseAll(members);
     }
-    std::vector<char> arena;
+    // Kept for the thread's later sizes: a fresh block for each size would cost a mapping
+    // and its page faults every time.
+    thread_local ReadBuffer arena;
     std::vector<const char*> blocks;
     const bool showProgress = size >= kProgressThreshold;
     int64_t offset = 0;
@@ -138,12 +142,14 @@ std::vector<std::vector<uint32_t>> CompareSideBySide(std::vector<OpenMember> mem
         size_t want =
             static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(block), size - offset));
         std::vector<std::vector<OpenMember>> next;
+        // Every block starts on a page of its own, where the kernel copies fastest.
+        size_t stride = (want + kMinBlock - 1) / kMinBlock * kMinBlock;
         for (auto& members_ : classes) {
-            arena.resize(std::max(arena.size(), members_.size() * want));
+            arena.Reserve(members_.size() * stride);
             std::vector<OpenMember> readable;
             blocks.clear();
             for (OpenMember& member : members_) {
-                char* at = arena.data() + readable.size() * want;
+                char* at = arena.data() + readable.size() * stride;
                 if (platform::ReadBytes(member.file, at, want) != static_cast<int64_t>(want)) {
                     platform::CloseFile(member.file);  // a failed or short read: different
                     continue;
@@ -182,13 +188,17 @@ std::vector<std::vector<uint32_t>> CompareSideBySide(std::vector<OpenMember> mem
     return sets;
 }
 
+bool IdentityLess(const platform::FileIdentity& a, const platform::FileIdentity& b) {
+    return a.volume != b.volume ? a.volume < b.volume : a.index < b.index;
+}
+
 // A digest of the whole file, read on its own; false when it cannot be read as `size` bytes.
 struct Digest {
     XXH128_hash_t value{};
     platform::FileIdentity identity;
 };
 
-bool DigestOf(const std::string& path, int32_t size, std::vector<char>& buffer, Digest& out) {
+bool DigestOf(const std::string& path, int32_t size, ReadBuffer& buffer, Digest& out) {
     int64_t length = 0;
     platform::OpenFile* file = platform::OpenForReading(path, length, out.identity);
     if (file == nullptr) {
@@ -216,21 +226,57 @@ std::vector<std::vector<uint32_t>> SetsOf(const std::vector<const SizeClassFile*
 // left with an equal digest are then compared byte for byte.
 std::vector<std::vector<uint32_t>> SetsByDigest(const std::vector<const SizeClassFile*>& files,
                                                 int32_t size, std::atomic<int32_t>& progress) {
-    std::vector<char> buffer(kMaxBlock);
+    // Each file is read on its own, so the digests are taken on every core at once.
+    std::vector<Digest> digests(files.size());
+    std::vector<uint8_t> readable(files.size(), 0);
+    std::atomic<size_t> finished{0};
+    size_t threads =
+        files.size() >= 64 ? std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 4) : 1;
+    auto work = [&](size_t first) {
+        thread_local ReadBuffer buffer(kMaxBlock);
+        for (size_t i = first; i < files.size(); i += threads) {
+            readable[i] = DigestOf(files[i]->path, size, buffer, digests[i]) ? 1 : 0;
+            size_t done = finished.fetch_add(1, std::memory_order_relaxed) + 1;
+            progress.store(static_cast<int32_t>(done * 100 / files.size()),
+                           std::memory_order_relaxed);
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (size_t t = 1; t < threads; ++t) {
+        helpers.emplace_back(work, t);
+    }
+    work(0);
+    for (std::thread& helper : helpers) {
+        helper.join();
+    }
     struct Keyed {
         Digest digest;
         size_t at;
     };
     std::vector<Keyed> keyed;
+    // Another name of a file met before (a repeat, a hard link) joins nothing.
     std::vector<platform::FileIdentity> seen;
     for (size_t i = 0; i < files.size(); ++i) {
-        Digest digest;
-        if (!DigestOf(files[i]->path, size, buffer, digest) ||
-            std::find(seen.begin(), seen.end(), digest.identity) != seen.end()) {
+        if (readable[i] != 0) {
+            seen.push_back(digests[i].identity);
+        }
+    }
+    std::sort(seen.begin(), seen.end(), IdentityLess);
+    std::vector<platform::FileIdentity> taken;
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (readable[i] == 0) {
             continue;
         }
-        seen.push_back(digest.identity);
-        keyed.push_back({digest, i});
+        const platform::FileIdentity& identity = digests[i].identity;
+        auto range = std::equal_range(seen.begin(), seen.end(), identity, IdentityLess);
+        if (range.second - range.first > 1) {
+            // Names of one file: only the first of them counts.
+            if (std::find(taken.begin(), taken.end(), identity) != taken.end()) {
+                continue;
+            }
+            taken.push_back(identity);
+        }
+        keyed.push_back({digests[i], i});
     }
     std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
         return a.digest.value.high64 != b.digest.value.high64

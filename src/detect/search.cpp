@@ -60,9 +60,8 @@ void AppendGroup(AppState& state, const std::vector<uint32_t>& set) {
     MemberList::iterator first = state.memberList.end();
     for (uint32_t entry : set) {
         const FileEntry& file = state.fileCatalogue[entry];
-        auto member = state.memberList.insert(
-            state.memberList.end(),
-            GroupMember{std::string(file.directory()), std::string(file.name())});
+        auto member = state.memberList.insert(state.memberList.end(),
+                                              GroupMember(file.directory(), file.name()));
         if (first == state.memberList.end()) {
             first = member;
         }

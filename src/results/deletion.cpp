@@ -39,7 +39,7 @@ void DeleteMarkedCommand(AppState& state) {
         return;
     }
     MemberList::iterator member = MemberAt(group, m);
-    platform::RemoveFile(FullPath(member->directory, member->name));
+    platform::RemoveFile(FullPath(member->directory(), member->name()));
     MemberList::iterator next = state.memberList.erase(member);
     platform::RemoveLine(LstMembers, m);
     SelectAfterRemoval(LstMembers, m);
@@ -62,7 +62,7 @@ void DeleteGroupCommand(AppState& state) {
     DuplicateGroup& group = state.groupList[static_cast<size_t>(g)];
     MemberList::iterator member = group.firstMember;
     for (int32_t k = 0; k < group.memberCount; ++k) {
-        platform::RemoveFile(FullPath(member->directory, member->name));
+        platform::RemoveFile(FullPath(member->directory(), member->name()));
         member = state.memberList.erase(member);
     }
     RemoveGroup(state, g);

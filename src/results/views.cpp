@@ -53,7 +53,7 @@ void RefreshGroupsView(AppState& state) {
             if (k > 0) {
                 line.append(", ");
             }
-            line.append(member->name);
+            line.append(member->name());
         }
         platform::AppendLine(LstGroups, line);
     }
@@ -71,7 +71,7 @@ void RefreshMembersView(AppState& state) {
     }
     auto member = group->firstMember;
     for (int32_t k = 0; k < group->memberCount; ++k, ++member) {
-        platform::AppendLine(LstMembers, FullPath(member->directory, member->name));
+        platform::AppendLine(LstMembers, FullPath(member->directory(), member->name()));
     }
     platform::SelectLine(LstMembers, 0);
 }

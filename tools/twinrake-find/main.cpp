@@ -75,19 +75,19 @@ int main(int argc, char** argv) {
         return 2;
     }
     twinrake::FindDuplicates(state);
-    std::string out;
+    // Written group by group: stdout buffers it, and a large result needs no copy in memory.
     bool firstGroup = true;
     for (const twinrake::DuplicateGroup& group : state.groupList) {
         if (!firstGroup) {
-            out.push_back('\n');
+            std::fputc('\n', stdout);
         }
         firstGroup = false;
         auto member = group.firstMember;
         for (int32_t k = 0; k < group.memberCount; ++k, ++member) {
-            out.append(twinrake::FullPath(member->directory, member->name));
-            out.push_back('\n');
+            std::string path = twinrake::FullPath(member->directory(), member->name());
+            path.push_back('\n');
+            std::fwrite(path.data(), 1, path.size(), stdout);
         }
     }
-    std::fwrite(out.data(), 1, out.size(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
