@@ -1,10 +1,16 @@
-// The scan over a scripted file system, where order and faults are under the test's control.
+// The scan and the comparison over a scripted file system, where listing order and faults are
+// under the test's control.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
 
 #include <string>
 #include <vector>
 
 #include "catalogue/scan.h"
+#include "detect/compare.h"
+#include "detect/identical_sets.h"
 #include "fake_files.h"
 
 namespace twinrake {
@@ -99,6 +105,73 @@ TEST_F(ScanFaultTest, FolderWithNoEntriesAtAll) {
     Scan("/void");
     EXPECT_EQ(catalogue.Count(), 0);
     EXPECT_EQ(fs.open, 0);
+}
+
+}  // namespace
+}  // namespace twinrake
+
+// Reads that fail or end early, over the same scripted file system.
+
+namespace twinrake {
+namespace {
+
+class ReadFaultTest : public ::testing::Test {
+  protected:
+    void SetUp() override { fakefs::Reset(); }
+    std::vector<std::vector<uint32_t>> Sets(const std::vector<std::string>& paths, int32_t size) {
+        std::vector<SizeClassFile> files;
+        for (uint32_t i = 0; i < paths.size(); ++i) {
+            files.push_back({i, paths[i]});
+        }
+        std::atomic<int32_t> progress{0};
+        return IdenticalSets(files, size, progress);
+    }
+    fakefs::Tree& fs = fakefs::State();
+};
+
+TEST_F(ReadFaultTest, ReadThatFailsOrEndsEarlyIsNeverIdentical) {
+    const std::string bytes(300000, 'z');
+    fs.files["/a"] = {bytes};
+    fs.files["/b"] = {bytes};
+    fs.files["/fails"] = {bytes, 200000};
+    fs.files["/ends"] = {bytes, -1, 299999};
+    const std::string programDirectory = "/";
+    EXPECT_EQ(CompareFiles(programDirectory, "/a", "/b", 300000), 1);
+    EXPECT_EQ(CompareFiles(programDirectory, "/a", "/fails", 300000), 0);
+    EXPECT_EQ(CompareFiles(programDirectory, "/fails", "/a", 300000), 0);
+    EXPECT_EQ(CompareFiles(programDirectory, "/ends", "/a", 300000), 0);
+    EXPECT_EQ(fs.openFiles, 0);
+    // Side by side: the failing files drop out, the sound ones still form their set.
+    EXPECT_EQ(Sets({"/fails", "/a", "/ends", "/b"}, 300000),
+              (std::vector<std::vector<uint32_t>>{{1, 3}}));
+    EXPECT_EQ(Sets({"/fails", "/ends"}, 300000), (std::vector<std::vector<uint32_t>>{}));
+    EXPECT_EQ(fs.openFiles, 0);
+}
+
+TEST_F(ReadFaultTest, ManyFilesOfOneSizeWithFaultsAndOneFileUnderTwoNames) {
+    // More files than may be open at once: the digest path.
+    std::vector<std::string> paths;
+    for (int i = 0; i < 300; ++i) {
+        std::string path = "/f" + std::to_string(i);
+        std::string content(5000, static_cast<char>('a' + i % 3));
+        fs.files[path] = {content, i % 50 == 7 ? 4000 : -1};
+        paths.push_back(path);
+    }
+    fs.files["/f1"].inode = 77;
+    fs.files["/f4"].inode = 77;  // another name of /f1
+    auto sets = Sets(paths, 5000);
+    std::sort(sets.begin(), sets.end());  // the sets come in no particular order
+    ASSERT_EQ(sets.size(), 3u);
+    for (const auto& set : sets) {
+        for (uint32_t i : set) {
+            EXPECT_NE(i % 50, 7u) << "a file whose read failed joined a set";
+            EXPECT_NE(i, 4u) << "a second name of one file joined a set";
+            EXPECT_EQ(i % 3, set.front() % 3);
+        }
+    }
+    EXPECT_EQ(sets[1].front(), 1u);
+    EXPECT_EQ(sets[0].size() + sets[1].size() + sets[2].size(), 300u - 6u - 1u);
+    EXPECT_EQ(fs.openFiles, 0);
 }
 
 }  // namespace

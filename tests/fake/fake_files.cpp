@@ -3,6 +3,8 @@
 #include "fake_files.h"
 
 #include <algorithm>
+#include <cstring>
+#include <iterator>
 #include <map>
 
 namespace fakefs {
@@ -26,7 +28,10 @@ struct Listing {
     const fakefs::Folder* folder = nullptr;
     size_t next = 0;
 };
-struct OpenFile {};
+struct OpenFile {
+    const fakefs::File* file = nullptr;
+    int64_t position = 0;
+};
 
 std::string ProgramDirectory() {
     return fakefs::State().programDirectory;
@@ -81,13 +86,41 @@ void ListClose(Listing* listing) {
     delete listing;
 }
 
-OpenFile* OpenForReading(const std::string&, int64_t&, FileIdentity&) {
-    return nullptr;
+OpenFile* OpenForReading(const std::string& path, int64_t& length, FileIdentity& identity) {
+    fakefs::Tree& t = fakefs::State();
+    auto it = t.files.find(path);
+    if (it == t.files.end()) {
+        return nullptr;
+    }
+    length = static_cast<int64_t>(it->second.content.size());
+    identity.volume = 1;
+    identity.index = it->second.inode != 0
+                         ? it->second.inode
+                         : 1000 + static_cast<uint64_t>(std::distance(t.files.begin(), it));
+    t.openFiles += 1;
+    return new OpenFile{&it->second, 0};
 }
-int64_t ReadBytes(OpenFile*, void*, size_t) {
-    return -1;
+
+int64_t ReadBytes(OpenFile* open, void* buffer, size_t count) {
+    const fakefs::File& file = *open->file;
+    int64_t end = static_cast<int64_t>(file.content.size());
+    if (file.endsAt >= 0) {
+        end = std::min(end, file.endsAt);
+    }
+    int64_t want =
+        std::max<int64_t>(0, std::min<int64_t>(static_cast<int64_t>(count), end - open->position));
+    if (file.failsAt >= 0 && open->position + want > file.failsAt) {
+        return -1;
+    }
+    std::memcpy(buffer, file.content.data() + open->position, static_cast<size_t>(want));
+    open->position += want;
+    return want;
 }
-void CloseFile(OpenFile*) {}
+
+void CloseFile(OpenFile* open) {
+    fakefs::State().openFiles -= 1;
+    delete open;
+}
 bool RemoveFile(const std::string&) {
     return false;
 }
