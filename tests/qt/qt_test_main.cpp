@@ -1,5 +1,4 @@
-// The Qt tests need one QApplication for the whole run; they draw offscreen unless told
-// otherwise.
+// One QApplication for the whole run of the Qt tests, offscreen unless told otherwise.
 #include <gtest/gtest.h>
 
 #include <QApplication>

@@ -1,103 +1,177 @@
-// A scripted user in front of the real window: every step is taken by the program's own wait,
-// one pass of the loop at a time, through the same widget events a mouse and a keyboard make.
+// A scripted user in front of the real window: acts and looks go through the same widget
+// events a mouse and a keyboard make, and a session's steps are taken by the program's own
+// wait, one pass of its loop at a time.
 #pragma once
 
-#include <QByteArray>
-#include <QString>
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTemporaryDir>
-#include <cstdint>
-#include <deque>
+#include <QTest>
+#include <QTimer>
+#include <QWindow>
+#include <cstdlib>
 #include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
-class QWidget;
-class QTimer;
+#include "app/app.h"
+#include "platform/qt/window_qt.h"
 
 namespace qt_test {
 
-// What the credits box showed when it was found open.
-struct CreditsBox {
-    bool seen = false;
-    QString caption;
-    QString text;
-    int buttons = 0;
-    bool okButton = false;
-    bool mainWindowGone = false;
+inline QWindow* NativeWindow() {
+    QWidget* window = platform::qt::MainWindowWidget();
+    return window != nullptr ? window->windowHandle() : nullptr;
+}
+
+inline QWidget* Widget(int32_t control) {
+    QWidget* widget = platform::qt::ControlWidget(control);
+    EXPECT_NE(widget, nullptr) << "no control " << control;
+    return widget;
+}
+
+inline QListWidget* List(int32_t list) {
+    return qobject_cast<QListWidget*>(Widget(list));
+}
+
+// Clicks (once or twice) at `point` of `widget`, by default its centre, through the native
+// window.
+inline void ClickAt(QWidget* widget, QPoint point = {}, bool twice = false, int modifiers = 0) {
+    ASSERT_TRUE(widget != nullptr && NativeWindow() != nullptr);
+    point = widget->mapTo(widget->window(), point.isNull() ? widget->rect().center() : point);
+    auto held = Qt::KeyboardModifiers(static_cast<Qt::KeyboardModifier>(modifiers));
+    if (twice) {
+        QTest::mouseDClick(NativeWindow(), Qt::LeftButton, held, point);
+    } else {
+        QTest::mouseClick(NativeWindow(), Qt::LeftButton, held, point);
+    }
+}
+
+inline void Click(int32_t control) {
+    ClickAt(Widget(control));
+}
+
+inline void ClickLine(int32_t list, int row, bool twice = false, int modifiers = 0) {
+    QListWidget* widget = List(list);
+    ASSERT_TRUE(widget != nullptr && row >= 0 && row < widget->count()) << list << ":" << row;
+    QPoint line = widget->visualItemRect(widget->item(row)).center();
+    ClickAt(widget->viewport(), line, twice, modifiers);
+}
+
+inline void Press(int key, int modifiers = 0) {
+    ASSERT_NE(NativeWindow(), nullptr);
+    QTest::keyClick(NativeWindow(), static_cast<Qt::Key>(key),
+                    Qt::KeyboardModifiers(static_cast<Qt::KeyboardModifier>(modifiers)));
+}
+
+inline void CloseBox() {
+    ASSERT_NE(NativeWindow(), nullptr);
+    NativeWindow()->close();
+}
+
+inline std::vector<std::string> Lines(int32_t list) {
+    std::vector<std::string> lines;
+    for (int row = 0; List(list) != nullptr && row < List(list)->count(); ++row) {
+        lines.push_back(QFile::encodeName(List(list)->item(row)->text()).toStdString());
+    }
+    return lines;
+}
+
+// The text of a label or a button.
+inline std::string Caption(int32_t control) {
+    QWidget* widget = Widget(control);
+    return widget != nullptr ? widget->property("text").toString().toStdString() : "";
+}
+
+inline int32_t FocusedControl() {  // -1 when no control has the focus
+    QWidget* window = platform::qt::MainWindowWidget();
+    return window != nullptr ? platform::qt::IdentifierOf(window->focusWidget()) : -1;
+}
+
+// A temporary folder tree.
+struct Tree {
+    QString Path(const QString& relative) const { return dir.path() + "/" + relative; }
+    bool Exists(const QString& relative) const { return QFile::exists(Path(relative)); }
+    void Write(const QString& relative, const QByteArray& content) const {
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(Path(relative)).path()));
+        QFile file(Path(relative));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+    }
+
+    QTemporaryDir dir;
 };
 
 class UserSession {
   public:
-    UserSession();
-    ~UserSession();
-    UserSession(const UserSession&) = delete;
-    UserSession& operator=(const UserSession&) = delete;
+    UserSession() {
+        platform::qt::SetWaitHookForTests([this] {
+            if (steps_.empty()) {  // the window would keep the loop waiting for ever
+                ADD_FAILURE() << "the window is still open after the last step";
+                std::abort();
+            }
+            QTimer::singleShot(0, qApp, steps_.takeFirst());
+        });
+        platform::qt::SetFolderAnswerForTests([this](const QString&, const QString&) {
+            EXPECT_FALSE(answers.isEmpty()) << "the folder picker opened with no answer scripted";
+            return answers.isEmpty() ? QString() : answers.takeFirst();
+        });
+        watcher_.setInterval(0);
+        // Reads the credits box when it shows and presses its OK button.
+        QObject::connect(&watcher_, &QTimer::timeout, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr || !box->isVisible()) {
+                return;
+            }
+            watcher_.stop();
+            QAbstractButton* ok = box->button(QMessageBox::Ok);
+            credits = QString("%1 | %2 | %3 button(s)%4 | %5")
+                          .arg(box->windowTitle(), box->text().section("\n\n", 0, 0),
+                               QString::number(box->buttons().size()), ok != nullptr ? ", OK" : "",
+                               platform::qt::MainWindowWidget() == nullptr ? "gone" : "open")
+                          .toStdString();
+            ok != nullptr ? QTest::mouseClick(ok, Qt::LeftButton) : box->done(0);
+        });
+    }
+    ~UserSession() {
+        platform::qt::SetWaitHookForTests({});
+        platform::qt::SetFolderAnswerForTests({});
+    }
 
-    // The user's next act, taken in a pass of its own after a pass in which the mouse only
-    // moves over the window (as a hand does on its way), so that the loop has brought the
-    // enabled states up to date by then.
-    void Then(std::function<void()> act);
-    // Looks at the window between two passes, after such a mouse move, without acting.
-    void Check(std::function<void()> check);
+    // The user's next act or look, in a pass of its own after a pass in which the mouse only
+    // crosses the window (to its bottom-right corner, no control's), so that the loop has
+    // updated the enabled states by then.
+    void Then(std::function<void()> act) {
+        steps_.push_back([] { QTest::mouseMove(NativeWindow(), QPoint(599, 299)); });
+        steps_.push_back(std::move(act));
+    }
+    // Closes the window `how`; the credits box that follows is read and dismissed with OK.
+    void Close(std::function<void()> how) {
+        Then([this, how = std::move(how)] {
+            watcher_.start();
+            how();
+        });
+    }
+    // Runs the program until the script has closed its window; gives its exit code.
+    int Run() {
+        int code = twinrake::RunTwinrake();
+        EXPECT_TRUE(steps_.empty()) << steps_.size() << " steps were never taken";
+        EXPECT_TRUE(answers.isEmpty()) << answers.size() << " picker answers were left";
+        return code;
+    }
 
-    // The user closes the window `how` (by default with the close box); the credits box that
-    // follows is read and dismissed with its OK button.
-    void Close(std::function<void()> how);
-    void Close();
-
-    // What the folder picker answers next, as the dialog would give it (no trailing '/').
-    void Answer(const QString& folder) { answers_.push_back(folder); }
-    const std::vector<std::pair<QString, QString>>& PickerCalls() const { return pickerCalls_; }
-
-    // Runs the whole program until the window has been closed; a script that ends without
-    // closing it closes it with the close box. Returns the program's exit code.
-    int Run();
-
-    int32_t Passes() const { return passes_; }
-    const CreditsBox& Credits() const { return credits_; }
-
-  private:
-    void OnWait();
-    void WatchForCreditsBox();
-
-    std::deque<std::function<void()>> steps_;
-    std::deque<QString> answers_;
-    std::vector<std::pair<QString, QString>> pickerCalls_;
-    CreditsBox credits_;
-    int32_t passes_ = 0;
-    int32_t closeRequests_ = 0;
-    QTimer* watcher_ = nullptr;
-};
-
-// Acts of the user. Positions are taken from the widgets, the events go to the main
-// window's native window as the window system would deliver them.
-QWidget* Widget(int32_t control);
-void MoveMouseAway();
-void Click(int32_t control);
-void ClickLine(int32_t list, int row);
-void DoubleClickLine(int32_t list, int row);
-void Press(int key, int modifiers = 0);
-void CloseBox();
-
-// Reading the window.
-std::vector<std::string> Lines(int32_t list);
-std::string Caption(int32_t control);
-bool Enabled(int32_t control);
-int32_t FocusedControl();  // -1 when no control has the focus
-
-// A temporary folder tree.
-class Tree {
-  public:
-    Tree();
-    // Writes `content` to `relative`, making the folders on the way.
-    void Write(const QString& relative, const QByteArray& content) const;
-    bool Exists(const QString& relative) const;
-    QString Path(const QString& relative) const { return dir_.path() + "/" + relative; }
-    std::string Bytes(const QString& relative) const { return Path(relative).toStdString(); }
+    QStringList answers;  // what the folder picker answers in turn (no trailing '/')
+    std::string credits;  // the credits box: "caption | first paragraph | buttons | window"
 
   private:
-    QTemporaryDir dir_;
+    QList<std::function<void()>> steps_;
+    QTimer watcher_;
 };
 
 }  // namespace qt_test
