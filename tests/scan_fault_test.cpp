@@ -123,7 +123,8 @@ class ReadFaultTest : public ::testing::Test {
             files.push_back({i, paths[i]});
         }
         std::atomic<int32_t> progress{0};
-        return IdenticalSets(files, size, progress);
+        ReadBuffer arena;
+        return IdenticalSets(files, size, progress, arena);
     }
     fakefs::Tree& fs = fakefs::State();
 };

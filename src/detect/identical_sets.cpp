@@ -117,16 +117,14 @@ std::vector<std::vector<size_t>> SplitByBlock(size_t count, const char* const* b
 // blocks differ. Every byte of every file that stays in a set has been compared with the
 // set's first file. Closes every file.
 std::vector<std::vector<uint32_t>> CompareSideBySide(std::vector<OpenMember> members, int32_t size,
-                                                     std::atomic<int32_t>& progress) {
+                                                     std::atomic<int32_t>& progress,
+                                                     ReadBuffer& arena) {
     std::vector<std::vector<OpenMember>> classes;
     if (members.size() >= 2) {
         classes.push_back(std::move(members));
     } else {
         CloseAll(members);
     }
-    // Kept for the thread's later sizes: a fresh block for each size would cost a mapping
-    // and its page faults every time.
-    thread_local ReadBuffer arena;
     std::vector<const char*> blocks;
     const bool showProgress = size >= kProgressThreshold;
     int64_t offset = 0;
@@ -220,12 +218,14 @@ bool DigestOf(const std::string& path, int32_t size, ReadBuffer& buffer, Digest&
 }
 
 std::vector<std::vector<uint32_t>> SetsOf(const std::vector<const SizeClassFile*>& files,
-                                          int32_t size, std::atomic<int32_t>& progress);
+                                          int32_t size, std::atomic<int32_t>& progress,
+                                          ReadBuffer& arena);
 
 // Too many files to hold open: a digest of each whole file rules most pairs out; the files
 // left with an equal digest are then compared byte for byte.
 std::vector<std::vector<uint32_t>> SetsByDigest(const std::vector<const SizeClassFile*>& files,
-                                                int32_t size, std::atomic<int32_t>& progress) {
+                                                int32_t size, std::atomic<int32_t>& progress,
+                                                ReadBuffer& arena) {
     // Each file is read on its own, so the digests are taken on every core at once.
     std::vector<Digest> digests(files.size());
     std::vector<uint8_t> readable(files.size(), 0);
@@ -233,7 +233,7 @@ std::vector<std::vector<uint32_t>> SetsByDigest(const std::vector<const SizeClas
     size_t threads =
         files.size() >= 64 ? std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 4) : 1;
     auto work = [&](size_t first) {
-        thread_local ReadBuffer buffer(kMaxBlock);
+        ReadBuffer buffer(kMaxBlock);
         for (size_t i = first; i < files.size(); i += threads) {
             readable[i] = DigestOf(files[i]->path, size, buffer, digests[i]) ? 1 : 0;
             size_t done = finished.fetch_add(1, std::memory_order_relaxed) + 1;
@@ -295,7 +295,7 @@ std::vector<std::vector<uint32_t>> SetsByDigest(const std::vector<const SizeClas
             for (size_t k = at; k < end; ++k) {
                 same.push_back(files[keyed[k].at]);
             }
-            for (auto& set : SetsOf(same, size, progress)) {
+            for (auto& set : SetsOf(same, size, progress, arena)) {
                 sets.push_back(std::move(set));
             }
         }
@@ -305,9 +305,10 @@ std::vector<std::vector<uint32_t>> SetsByDigest(const std::vector<const SizeClas
 }
 
 std::vector<std::vector<uint32_t>> SetsOf(const std::vector<const SizeClassFile*>& files,
-                                          int32_t size, std::atomic<int32_t>& progress) {
+                                          int32_t size, std::atomic<int32_t>& progress,
+                                          ReadBuffer& arena) {
     if (files.size() <= kMaxOpenFiles) {
-        return CompareSideBySide(OpenClass(files, size), size, progress);
+        return CompareSideBySide(OpenClass(files, size), size, progress, arena);
     }
     // Thousands of files with one digest: each is compared with the first file left, in turns
     // of as many files as may be open; what differs from it is split the same way after.
@@ -323,7 +324,7 @@ std::vector<std::vector<uint32_t>> SetsOf(const std::vector<const SizeClassFile*
             turn.insert(turn.end(), left.begin() + static_cast<ptrdiff_t>(i),
                         left.begin() + static_cast<ptrdiff_t>(end));
             std::vector<uint32_t> withHead;
-            for (auto& found : CompareSideBySide(OpenClass(turn, size), size, progress)) {
+            for (auto& found : CompareSideBySide(OpenClass(turn, size), size, progress, arena)) {
                 if (found.front() == head->entry) {
                     withHead = std::move(found);
                 }
@@ -347,16 +348,17 @@ std::vector<std::vector<uint32_t>> SetsOf(const std::vector<const SizeClassFile*
 }  // namespace
 
 std::vector<std::vector<uint32_t>> IdenticalSets(const std::vector<SizeClassFile>& files,
-                                                 int32_t size, std::atomic<int32_t>& progress) {
+                                                 int32_t size, std::atomic<int32_t>& progress,
+                                                 ReadBuffer& arena) {
     std::vector<const SizeClassFile*> pointers;
     pointers.reserve(files.size());
     for (const SizeClassFile& file : files) {
         pointers.push_back(&file);
     }
     if (files.size() > kMaxOpenFiles) {
-        return SetsByDigest(pointers, size, progress);
+        return SetsByDigest(pointers, size, progress, arena);
     }
-    return SetsOf(pointers, size, progress);
+    return SetsOf(pointers, size, progress, arena);
 }
 
 }  // namespace twinrake

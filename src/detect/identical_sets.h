@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "detect/read_buffer.h"
+
 namespace twinrake {
 
 struct SizeClassFile {
@@ -20,9 +22,11 @@ struct SizeClassFile {
 // that cannot be opened, whose length is not `size`, or that is another name of a file earlier
 // in `files`, joins no set. For files of 4096 bytes and more, `progress` follows the reading
 // as a percentage; it may be read from another thread. Touches no window, so it may run on
-// any thread.
+// any thread. `arena` holds the blocks read side by side; one per thread, kept from size to size,
+// since a fresh block each time would cost a mapping and its page faults.
 std::vector<std::vector<uint32_t>> IdenticalSets(const std::vector<SizeClassFile>& files,
-                                                 int32_t size, std::atomic<int32_t>& progress);
+                                                 int32_t size, std::atomic<int32_t>& progress,
+                                                 ReadBuffer& arena);
 
 // At most this many files of one size are open at once; larger classes are first split by a
 // digest of each whole file, read one file at a time.

@@ -118,6 +118,7 @@ class SizeClassReaders {
   private:
     void Work() {
         std::vector<SizeClassFile> files;
+        ReadBuffer arena;
         for (;;) {
             size_t at = next_.fetch_add(1);
             if (at >= jobs_.size()) {
@@ -129,7 +130,7 @@ class SizeClassReaders {
                 uint32_t entry = index_.order[k];
                 files.push_back({entry, PathOf(catalogue_[entry])});
             }
-            auto sets = IdenticalSets(files, catalogue_[job.head].size, job.progress);
+            auto sets = IdenticalSets(files, catalogue_[job.head].size, job.progress, arena);
             {
                 std::lock_guard lock(mutex_);
                 job.sets = std::move(sets);
