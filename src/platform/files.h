@@ -53,6 +53,9 @@ struct FileIdentity {
 
 struct OpenFile;  // a file open for reading
 
+// OpenForReading, ReadBytes and CloseFile may run on several threads at once (the search reads
+// files of different sizes side by side); the listing functions belong to one thread.
+
 // Opens `path` for reading while others may still read it. Gives nullptr when it cannot be
 // opened; otherwise its current length (all 64 bits) and its identity.
 OpenFile* OpenForReading(const std::string& path, int64_t& length, FileIdentity& identity);
