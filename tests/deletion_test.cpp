@@ -191,3 +191,34 @@ TEST_F(DeletionTest, NothingHappensWithoutASelection) {
 
 }  // namespace
 }  // namespace twinrake
+
+namespace twinrake {
+namespace {
+
+// The marked file is a surplus copy only while another copy still exists.
+TEST_F(DeletionTest, MarkedFileStaysWhenNoOtherCopyRemains) {
+    fake::SelectByUser(LstGroups, 1);  // b1, b2
+    fake::SelectByUser(LstMembers, 1);
+    fake::Do([&] { std::filesystem::remove(P("b1")); });  // the other copy went meanwhile
+    fake::Click(BtnDeleteMarked);
+    fake::SelectByUser(LstGroups, 1);  // c1, c2, c3
+    fake::Do([&] {
+        tree.Write("c1/c1", Content(99, 5000));  // both others changed since the search
+        tree.Write("c2/c2", Content(98, 5000));
+    });
+    fake::SelectByUser(LstMembers, 2);
+    fake::Click(BtnDeleteMarked);
+    fake::SelectByUser(LstGroups, 0);  // a1, a2, a3: a2 changed, a3 still a copy of a1
+    fake::Do([&] { tree.Write("a2/a2", Content(97, 5000)); });
+    fake::Click(BtnDeleteMarked);
+    Run();
+    EXPECT_TRUE(OnDisk("b2"));  // the last copy of its content
+    EXPECT_TRUE(OnDisk("c3"));
+    EXPECT_FALSE(OnDisk("a1"));  // a3 still holds its bytes
+    // The views follow the command as for any file that could not be deleted.
+    EXPECT_EQ(Lines(LstGroups), (Lines_{"3: a1, a2, a3", "3: c1, c2, c3"}));
+    EXPECT_EQ(state.groupList[1].memberCount, 2);
+}
+
+}  // namespace
+}  // namespace twinrake

@@ -23,7 +23,7 @@ int32_t& LastShown(int32_t bar) {
 }
 
 // The percentage PrgFile shows after the unit that starts at 1-based position `p`.
-int32_t UnitProgress(int64_t p, int32_t size) {
+int32_t UnitProgress(int64_t p, int64_t size) {
     return static_cast<int32_t>(p * 100 / size);
 }
 
@@ -40,9 +40,10 @@ Buffers& SharedBuffers() {
 // Reads and compares `size` bytes of both open files. PrgFile follows the 4-byte units a
 // unit-wise comparison would have reported: the position of the last unit read, or 100 once
 // a difference ends the comparison.
-bool SameContent(platform::OpenFile* first, platform::OpenFile* second, int32_t size) {
+bool SameContent(platform::OpenFile* first, platform::OpenFile* second, int64_t size,
+                 bool progress) {
     Buffers& buffers = SharedBuffers();
-    bool showProgress = size >= kProgressThreshold;
+    bool showProgress = progress && size >= kProgressThreshold;
     int64_t offset = 0;
     while (offset < size) {
         size_t want = static_cast<size_t>(std::min<int64_t>(kBlockSize, size - offset));
@@ -51,7 +52,7 @@ bool SameContent(platform::OpenFile* first, platform::OpenFile* second, int32_t 
         if (gotFirst != static_cast<int64_t>(want) || gotSecond != static_cast<int64_t>(want) ||
             std::memcmp(buffers.first.data(), buffers.second.data(), want) != 0) {
             if (showProgress) {
-                ShowProgress(PrgFile, UnitProgress(int64_t{size} + 1, size));
+                ShowProgress(PrgFile, UnitProgress(size + 1, size));
             }
             return false;
         }
@@ -107,7 +108,7 @@ PairResult ComparePair(const std::string& programDirectory, const std::string& f
         if (size >= kProgressThreshold) {
             ShowProgress(PrgFile, 100);
         }
-    } else if (SameContent(first, second, size)) {
+    } else if (SameContent(first, second, size, true)) {
         result.verdict = PairVerdict::Identical;
     }
     platform::CloseFile(second);
@@ -119,6 +120,29 @@ int32_t CompareFiles(const std::string& programDirectory, const std::string& fir
                      const std::string& secondPath, int32_t size) {
     PairResult result = ComparePair(programDirectory, firstPath, secondPath, size, false, {});
     return result.verdict == PairVerdict::Identical ? 1 : 0;
+}
+
+bool StillCopies(const std::string& programDirectory, const std::string& path,
+                 const std::string& otherPath) {
+    int64_t length = 0;
+    int64_t otherLength = 0;
+    platform::FileIdentity identity;
+    platform::FileIdentity otherIdentity;
+    platform::MakeCurrentDirectory(programDirectory);
+    platform::OpenFile* file = platform::OpenForReading(path, length, identity);
+    if (file == nullptr) {
+        return false;
+    }
+    platform::OpenFile* other = platform::OpenForReading(otherPath, otherLength, otherIdentity);
+    if (other == nullptr) {
+        platform::CloseFile(file);
+        return false;
+    }
+    bool copies = !(identity == otherIdentity) && length == otherLength &&
+                  SameContent(file, other, length, false);
+    platform::CloseFile(other);
+    platform::CloseFile(file);
+    return copies;
 }
 
 }  // namespace twinrake

@@ -38,6 +38,11 @@ PairResult ComparePair(const std::string& programDirectory, const std::string& f
 int32_t CompareFiles(const std::string& programDirectory, const std::string& firstPath,
                      const std::string& secondPath, int32_t size);
 
+// Whether the two files are, right now, two distinct physical files with the same bytes. Shows
+// no progress; used before a copy is deleted.
+bool StillCopies(const std::string& programDirectory, const std::string& path,
+                 const std::string& otherPath);
+
 // Sets a progress bar only when its value changes. Forget() makes the next value go through.
 void ShowProgress(int32_t bar, int32_t percent);
 void ForgetProgress();

@@ -1,6 +1,7 @@
 #include "results/deletion.h"
 
 #include "app/controls.h"
+#include "detect/compare.h"
 #include "platform/files.h"
 #include "platform/window.h"
 #include "results/views.h"
@@ -13,6 +14,21 @@ void SelectAfterRemoval(int32_t list, int32_t removed) {
 }
 
 namespace {
+
+// The marked file is deleted only while another member of its group is still a separate file
+// with the same bytes: files may have changed or gone since the search, and a "surplus copy"
+// must never be the last one.
+bool AnotherCopyRemains(const AppState& state, const DuplicateGroup& group,
+                        MemberList::iterator marked, const std::string& markedPath) {
+    MemberList::iterator member = group.firstMember;
+    for (int32_t k = 0; k < group.memberCount; ++k, ++member) {
+        if (member != marked && StillCopies(state.programDirectory, markedPath,
+                                            FullPath(member->directory(), member->name()))) {
+            return true;
+        }
+    }
+    return false;
+}
 
 // Takes group `g` out of the GroupList and LstGroups, then shows the members of the group
 // that has become selected.
@@ -39,7 +55,10 @@ void DeleteMarkedCommand(AppState& state) {
         return;
     }
     MemberList::iterator member = MemberAt(group, m);
-    platform::RemoveFile(FullPath(member->directory(), member->name()));
+    std::string path = FullPath(member->directory(), member->name());
+    if (AnotherCopyRemains(state, group, member, path)) {
+        platform::RemoveFile(path);
+    }
     MemberList::iterator next = state.memberList.erase(member);
     platform::RemoveLine(LstMembers, m);
     SelectAfterRemoval(LstMembers, m);

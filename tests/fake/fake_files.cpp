@@ -118,8 +118,10 @@ int64_t ReadBytes(OpenFile* open, void* buffer, size_t count) {
 }
 
 void CloseFile(OpenFile* open) {
-    fakefs::State().openFiles -= 1;
-    delete open;
+    if (open != nullptr) {
+        fakefs::State().openFiles -= 1;
+        delete open;
+    }
 }
 bool RemoveFile(const std::string&) {
     return false;
