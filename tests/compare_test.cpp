@@ -133,25 +133,18 @@ TEST_F(CompareTest, GrownShrunkOrLargerThanTheLowBitsIsNeverIdentical) {
     EXPECT_EQ(Compare("neg1", "neg2", -1294967296), 0);
 }
 
-TEST_F(CompareTest, IdentityCheckTellsOneFileUnderTwoNames) {
+// Whether a copy still exists, as asked before a marked file is deleted.
+TEST_F(CompareTest, StillCopiesWantsTwoSeparateFilesWithTheSameBytes) {
     Pair(5000);
     tree.HardLink("x", "x-link");
-    auto compare = [&](const std::string& a, const std::string& b,
-                       std::span<const platform::FileIdentity> excluded) {
-        return ComparePair(state.programDirectory, tree.Path(a), tree.Path(b), 5000, true, excluded)
-            .verdict;
-    };
-    EXPECT_EQ(compare("x-link", "x", {}), PairVerdict::SameFile);
-    EXPECT_EQ(compare("x", "x", {}), PairVerdict::SameFile);
-    PairResult xy =
-        ComparePair(state.programDirectory, tree.Path("x"), tree.Path("y"), 5000, true, {});
-    EXPECT_EQ(xy.verdict, PairVerdict::Identical);
-    EXPECT_FALSE(xy.firstIdentity == xy.secondIdentity);
-    // The link names a file already in the group: it is not a further copy.
-    std::vector<platform::FileIdentity> group{xy.secondIdentity, xy.firstIdentity};
-    EXPECT_EQ(compare("x-link", "y", group), PairVerdict::SameFile);
-    // Without the check, the plain comparison still sees equal bytes.
+    EXPECT_TRUE(StillCopies(state.programDirectory, tree.Path("x"), tree.Path("y")));
+    EXPECT_FALSE(StillCopies(state.programDirectory, tree.Path("x"), tree.Path("x-link")));
+    EXPECT_FALSE(StillCopies(state.programDirectory, tree.Path("x"), tree.Path("missing")));
+    tree.Write("z", tree.Read("x") + "tail");
+    EXPECT_FALSE(StillCopies(state.programDirectory, tree.Path("x"), tree.Path("z")));
+    // A file compared with itself by the plain comparison still gives 1.
     EXPECT_EQ(Compare("x-link", "x", 5000), 1);
+    EXPECT_EQ(FileProgress(), (std::vector<int32_t>{42, 99}));
 }
 
 }  // namespace

@@ -31,6 +31,19 @@ class ShellTest : public SessionTest {
         groupLine = "2: " + names.at(0) + ", " + names.at(1);
     }
     std::string groupLine;
+
+    // With an empty catalogue: search, reset, members and deletions off; LstGroups keeps the
+    // state it had (enabled here); adding and the file list are never disabled.
+    void ExpectEmptyCatalogueStates() const {
+        EXPECT_FALSE(Enabled(BtnSearch));
+        EXPECT_FALSE(Enabled(BtnReset));
+        EXPECT_FALSE(Enabled(LstMembers));
+        EXPECT_FALSE(Enabled(BtnDeleteMarked));
+        EXPECT_FALSE(Enabled(BtnDeleteGroup));
+        EXPECT_TRUE(Enabled(LstGroups));
+        EXPECT_TRUE(Enabled(BtnAddFolder));
+        EXPECT_TRUE(Enabled(LstAllFiles));
+    }
     TempTree tree;
     std::string folderA;
     std::string folderB;
@@ -162,15 +175,7 @@ TEST_F(ShellTest, ResetEmptiesEverythingAndDisablesAtTheNextEvent) {
         EXPECT_TRUE(Enabled(BtnSearch));
         EXPECT_TRUE(Enabled(BtnDeleteMarked));
     });
-    fake::Do([&] {
-        EXPECT_FALSE(Enabled(BtnSearch));
-        EXPECT_FALSE(Enabled(BtnReset));
-        EXPECT_FALSE(Enabled(LstMembers));
-        EXPECT_FALSE(Enabled(BtnDeleteMarked));
-        EXPECT_FALSE(Enabled(BtnDeleteGroup));
-        // An empty catalogue leaves LstGroups as it was.
-        EXPECT_TRUE(Enabled(LstGroups));
-    });
+    fake::Do([&] { ExpectEmptyCatalogueStates(); });
     fake::Click(BtnAddFolder);  // picker opens with no initial folder
     Run();
     EXPECT_EQ(state.fileCatalogue.Count(), 0);
@@ -197,16 +202,7 @@ TEST_F(ShellTest, ResetThenAddStartsTheCatalogueAtIndexZero) {
 TEST_F(ShellTest, ControlStatesFollowTheData) {
     // Empty catalogue: search, reset, members and deletions off; LstGroups untouched.
     fake::Idle();
-    fake::Do([&] {
-        EXPECT_FALSE(Enabled(BtnSearch));
-        EXPECT_FALSE(Enabled(BtnReset));
-        EXPECT_FALSE(Enabled(LstMembers));
-        EXPECT_FALSE(Enabled(BtnDeleteMarked));
-        EXPECT_FALSE(Enabled(BtnDeleteGroup));
-        EXPECT_TRUE(Enabled(LstGroups));
-        EXPECT_TRUE(Enabled(BtnAddFolder));
-        EXPECT_TRUE(Enabled(LstAllFiles));
-    });
+    fake::Do([&] { ExpectEmptyCatalogueStates(); });
     // A search without a catalogue cannot be started: the button is off.
     fake::Click(BtnSearch);
     fake::Do([&] { EXPECT_TRUE(Lines(LstGroups).empty()); });

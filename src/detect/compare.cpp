@@ -80,46 +80,34 @@ void ForgetProgress() {
     lastShown[1] = -1;
 }
 
-PairResult ComparePair(const std::string& programDirectory, const std::string& firstPath,
-                       const std::string& secondPath, int32_t size, bool checkIdentity,
-                       std::span<const platform::FileIdentity> excluded) {
-    PairResult result;
+int32_t CompareFiles(const std::string& programDirectory, const std::string& firstPath,
+                     const std::string& secondPath, int32_t size) {
     int64_t firstLength = 0;
     int64_t secondLength = 0;
+    platform::FileIdentity identity;
     platform::MakeCurrentDirectory(programDirectory);
-    platform::OpenFile* first =
-        platform::OpenForReading(firstPath, firstLength, result.firstIdentity);
+    platform::OpenFile* first = platform::OpenForReading(firstPath, firstLength, identity);
     if (first == nullptr) {
-        return result;
+        return 0;
     }
     platform::MakeCurrentDirectory(programDirectory);
-    platform::OpenFile* second =
-        platform::OpenForReading(secondPath, secondLength, result.secondIdentity);
+    platform::OpenFile* second = platform::OpenForReading(secondPath, secondLength, identity);
     if (second == nullptr) {
         platform::CloseFile(first);
-        return result;
+        return 0;
     }
-    if (checkIdentity &&
-        (result.firstIdentity == result.secondIdentity ||
-         std::find(excluded.begin(), excluded.end(), result.firstIdentity) != excluded.end())) {
-        result.verdict = PairVerdict::SameFile;
-    } else if (firstLength != size || secondLength != size) {
+    int32_t result = 0;
+    if (firstLength != size || secondLength != size) {
         // Grown, shrunk, or only the low 32 bits of a larger size: never identical.
         if (size >= kProgressThreshold) {
             ShowProgress(PrgFile, 100);
         }
     } else if (SameContent(first, second, size, true)) {
-        result.verdict = PairVerdict::Identical;
+        result = 1;
     }
     platform::CloseFile(second);
     platform::CloseFile(first);
     return result;
-}
-
-int32_t CompareFiles(const std::string& programDirectory, const std::string& firstPath,
-                     const std::string& secondPath, int32_t size) {
-    PairResult result = ComparePair(programDirectory, firstPath, secondPath, size, false, {});
-    return result.verdict == PairVerdict::Identical ? 1 : 0;
 }
 
 bool StillCopies(const std::string& programDirectory, const std::string& path,

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <span>
 #include <string>
 
 #include "platform/files.h"
@@ -13,28 +12,10 @@ namespace twinrake {
 // Files below this size are compared without touching PrgFile.
 inline constexpr int32_t kProgressThreshold = 4096;
 
-enum class PairVerdict {
-    Different,  // the bytes differ, a length or a read is off, or a file cannot be opened
-    Identical,  // every one of `size` bytes of both files was read and is equal
-    SameFile,   // the first file is the second one, or one of `excluded`, by identity
-};
-
-struct PairResult {
-    PairVerdict verdict = PairVerdict::Different;
-    platform::FileIdentity firstIdentity;   // valid when both files were opened
-    platform::FileIdentity secondIdentity;  // valid when both files were opened
-};
-
-// Compares the first `size` bytes of both files. Identical only when both files' current
-// lengths equal `size` and every byte was read from both and compared. With `checkIdentity`
-// set, a first file that is physically the second file, or one of `excluded`, gives SameFile
-// without being read.
-PairResult ComparePair(const std::string& programDirectory, const std::string& firstPath,
-                       const std::string& secondPath, int32_t size, bool checkIdentity,
-                       std::span<const platform::FileIdentity> excluded);
-
-// 1 when the two files hold the same `size` bytes, 0 when they differ or either cannot be
-// opened. A file compared with itself gives 1.
+// 1 when the two files hold the same `size` bytes: both are exactly `size` bytes long now and
+// every byte was read from both and compared. 0 when they differ, a length or a read is off,
+// or either cannot be opened. A file compared with itself gives 1. PrgFile follows files of
+// kProgressThreshold bytes or more.
 int32_t CompareFiles(const std::string& programDirectory, const std::string& firstPath,
                      const std::string& secondPath, int32_t size);
 
