@@ -30,10 +30,12 @@ class ScanFaultTest : public ::testing::Test {
   protected:
     void SetUp() override { fakefs::Reset(); }
     void Scan(const std::string& folder, const std::string& pattern = "*.*") {
-        ScanFolder(catalogue, fakefs::State().programDirectory, folder, pattern, 0);
+        ScanFolder(catalogue, fakefs::State().programDirectory, folder, pattern, 0,
+                   [&](const PassedOver& p) { passed.push_back(p.path + ": " + p.reason); });
     }
     fakefs::Tree& fs = fakefs::State();
     FileCatalogue catalogue;
+    std::vector<std::string> passed;
 };
 
 TEST_F(ScanFaultTest, SubtreeStandsWhereItsFolderIsListed) {
@@ -47,16 +49,26 @@ TEST_F(ScanFaultTest, SubtreeStandsWhereItsFolderIsListed) {
     EXPECT_EQ(fs.listed, (std::vector<std::string>{"/d", "/d/S"}));
 }
 
-TEST_F(ScanFaultTest, EveryListingIsClosedAndOnlyTheDescentPathIsOpen) {
-    fs.folders["/r"] = Folder{{{"A", true}, {"f", false, 1}, {"B", true}}};
-    fs.folders["/r/A"] = Folder{{{"A2", true}}};
-    fs.folders["/r/A/A2"] = Folder{{{"g", false, 2}}};
-    fs.folders["/r/B"] = Folder{{{"h", false, 3}}};
-    Scan("/r");
-    EXPECT_EQ(fs.open, 0);
-    EXPECT_EQ(fs.closed, 4);
-    EXPECT_EQ(fs.maxOpen, 3);
-    EXPECT_EQ(Paths(catalogue), (std::vector<std::string>{"/r/A/A2/g 2", "/r/f 1", "/r/B/h 3"}));
+TEST_F(ScanFaultTest, AnyDepthAndFoldersThatLeadBackUpAreWalkedOnce) {
+    // 5,000 levels, one file at the top and one at the bottom, and at level 3 a folder that
+    // is the top folder again (a link, as Windows shows one, or a bind mount).
+    std::string folder = "/deep";
+    fs.folders[folder].entries.push_back({"top", false, 1});
+    for (int level = 0; level < 5000; ++level) {
+        fs.folders[folder].entries.push_back({"d", true});
+        if (level == 3) {
+            fs.folders[folder].entries.push_back({"up", true});
+            fs.folders[folder + "/up"] = Folder{{{"never", false, 9}}, false, -1, 4242};
+        }
+        folder += "/d";
+    }
+    fs.folders["/deep"].identity = 4242;
+    fs.folders[folder].entries.push_back({"bottom", false, 2});
+    Scan("/deep");
+    ASSERT_EQ(catalogue.Count(), 2);
+    EXPECT_EQ(catalogue[1].directory(), folder);
+    EXPECT_EQ(passed, (std::vector<std::string>{"/deep/d/d/d/up: leads back to /deep"}));
+    EXPECT_EQ(fs.listed.size(), 5002u);  // every folder once, the way back up included
 }
 
 TEST_F(ScanFaultTest, UnlistableAndVanishedFoldersArePassedOver) {
@@ -66,7 +78,7 @@ TEST_F(ScanFaultTest, UnlistableAndVanishedFoldersArePassedOver) {
     fs.folders["/p/ok"] = Folder{{{"y", false, 2}}};
     Scan("/p");
     EXPECT_EQ(Paths(catalogue), (std::vector<std::string>{"/p/x 1", "/p/ok/y 2"}));
-    EXPECT_EQ(fs.open, 0);
+    EXPECT_EQ(passed, (std::vector<std::string>{"/p/locked: error 2", "/p/gone: error 2"}));
 }
 
 TEST_F(ScanFaultTest, ListingThatBreaksOffKeepsWhatWasRead) {
@@ -77,7 +89,7 @@ TEST_F(ScanFaultTest, ListingThatBreaksOffKeepsWhatWasRead) {
     Scan("/q");
     EXPECT_EQ(Paths(catalogue),
               (std::vector<std::string>{"/q/broken/one 1", "/q/broken/two 2", "/q/after 4"}));
-    EXPECT_EQ(fs.open, 0);
+    EXPECT_EQ(passed, (std::vector<std::string>{"/q/broken: listing broke off: error 5"}));
 }
 
 TEST_F(ScanFaultTest, RootFolderListsTheEmptyTextAndGivesOneSeparator) {
@@ -87,6 +99,9 @@ TEST_F(ScanFaultTest, RootFolderListsTheEmptyTextAndGivesOneSeparator) {
     EXPECT_EQ(fs.listed, (std::vector<std::string>{"", "/usr"}));
     EXPECT_EQ(Paths(catalogue), (std::vector<std::string>{"/top.txt 5", "/usr/lib.so 6"}));
     EXPECT_EQ(catalogue[0].directory(), "");
+    fs.folders.erase("");
+    Scan("/");
+    EXPECT_EQ(passed, (std::vector<std::string>{"/: error 2"}));
 }
 
 TEST_F(ScanFaultTest, PatternIsPassedDownAndProgramDirectoryMadeCurrent) {
@@ -103,7 +118,7 @@ TEST_F(ScanFaultTest, FolderWithNoEntriesAtAll) {
     fs.folders["/void"] = Folder{};
     Scan("/void");
     EXPECT_EQ(catalogue.Count(), 0);
-    EXPECT_EQ(fs.open, 0);
+    EXPECT_TRUE(passed.empty());
 }
 
 }  // namespace
@@ -117,16 +132,28 @@ namespace {
 class ReadFaultTest : public ::testing::Test {
   protected:
     void SetUp() override { fakefs::Reset(); }
-    std::vector<std::vector<uint32_t>> Sets(const std::vector<std::string>& paths, int32_t size) {
+    std::vector<std::vector<uint32_t>> Sets(const std::vector<std::string>& paths, int64_t size) {
         std::vector<SizeClassFile> files;
         for (uint32_t i = 0; i < paths.size(); ++i) {
             files.push_back({i, paths[i]});
         }
         std::atomic<int32_t> progress{0};
         ReadBuffer arena;
-        return IdenticalSets(files, size, progress, arena);
+        OpenBudget budget(fs.budget);
+        SizeClassResult result = IdenticalSets(files, size, progress, arena, budget);
+        passed = result.passed;
+        std::vector<std::vector<uint32_t>> sets;
+        for (const IdenticalSet& set : result.sets) {
+            auto& entries = sets.emplace_back();
+            for (const SetMember& member : set) {
+                entries.push_back(member.entry);
+            }
+        }
+        std::sort(sets.begin(), sets.end());  // the sets come in no particular order
+        return sets;
     }
     fakefs::Tree& fs = fakefs::State();
+    std::vector<PassedFile> passed;
 };
 
 TEST_F(ReadFaultTest, ReadThatFailsOrEndsEarlyIsNeverIdentical) {
@@ -144,7 +171,11 @@ TEST_F(ReadFaultTest, ReadThatFailsOrEndsEarlyIsNeverIdentical) {
     // Side by side: the failing files drop out, the sound ones still form their set.
     EXPECT_EQ(Sets({"/fails", "/a", "/ends", "/b"}, 300000),
               (std::vector<std::vector<uint32_t>>{{1, 3}}));
-    EXPECT_EQ(Sets({"/fails", "/ends"}, 300000), (std::vector<std::vector<uint32_t>>{}));
+    EXPECT_EQ(passed, (std::vector<PassedFile>{{0, fakefs::kReadFailed}, {2, 0}}));
+    EXPECT_EQ(Sets({"/fails", "/ends", "/missing"}, 300000),
+              (std::vector<std::vector<uint32_t>>{}));
+    // Left alone, /ends needs no further reading.
+    EXPECT_EQ(passed, (std::vector<PassedFile>{{0, fakefs::kReadFailed}, {2, 2}}));
     EXPECT_EQ(fs.openFiles, 0);
 }
 
@@ -160,7 +191,6 @@ TEST_F(ReadFaultTest, ManyFilesOfOneSizeWithFaultsAndOneFileUnderTwoNames) {
     fs.files["/f1"].inode = 77;
     fs.files["/f4"].inode = 77;  // another name of /f1
     auto sets = Sets(paths, 5000);
-    std::sort(sets.begin(), sets.end());  // the sets come in no particular order
     ASSERT_EQ(sets.size(), 3u);
     for (const auto& set : sets) {
         for (uint32_t i : set) {
@@ -171,6 +201,60 @@ TEST_F(ReadFaultTest, ManyFilesOfOneSizeWithFaultsAndOneFileUnderTwoNames) {
     }
     EXPECT_EQ(sets[1].front(), 1u);
     EXPECT_EQ(sets[0].size() + sets[1].size() + sets[2].size(), 300u - 6u - 1u);
+    EXPECT_EQ(fs.openFiles, 0);
+}
+
+// However few files may be open, and however often the system refuses one for want of
+// handles, the sets are the same and nothing is passed over: a lack of handles never makes a
+// file "different".
+TEST_F(ReadFaultTest, FewHandlesNeverChangeTheSets) {
+    struct Case {
+        size_t budget;
+        int handleLimit;
+        int files;
+    };
+    for (Case c : {Case{1024, 1 << 30, 300}, Case{1024, 20, 300}, Case{10, 1 << 30, 300},
+                   Case{6, 3, 40}, Case{1024, 7, 40}}) {
+        fakefs::Reset();
+        fs.budget = c.budget;
+        fs.handleLimit = c.handleLimit;
+        std::vector<std::string> paths;
+        std::vector<std::vector<uint32_t>> wanted(2);
+        for (int i = 0; i < c.files; ++i) {
+            paths.push_back("/h" + std::to_string(i));
+            // Every seventh file has other bytes, from the last block on.
+            std::string content(70000, 'q');
+            content.back() = i % 7 == 3 ? 'r' : 'q';
+            fs.files[paths.back()] = {content};
+            wanted[i % 7 == 3 ? 1 : 0].push_back(static_cast<uint32_t>(i));
+        }
+        EXPECT_EQ(Sets(paths, 70000), wanted) << c.budget << " " << c.handleLimit;
+        EXPECT_TRUE(passed.empty()) << c.budget << " " << c.handleLimit;
+        EXPECT_LE(fs.mostOpenFiles, std::min<int>(static_cast<int>(c.budget), c.handleLimit));
+        // Where the system has fewer handles than the budget says, it did refuse some.
+        EXPECT_EQ(fs.refusedOpens > 0, c.handleLimit < static_cast<int>(c.budget));
+        EXPECT_EQ(fs.openFiles, 0);
+    }
+}
+
+// With more files of one digest than may be open, the first file is compared with the others
+// in turns; when it changes between two turns it leaves, and the others still find each other.
+TEST_F(ReadFaultTest, FirstFileThatChangesBetweenTurnsLeavesTheSet) {
+    fs.budget = 8;
+    std::vector<std::string> paths;
+    for (int i = 0; i < 30; ++i) {
+        paths.push_back("/t" + std::to_string(i));
+        fs.files[paths.back()] = {std::string(9000, 'w')};
+    }
+    // Its digest, then the first turn, then changed before the second.
+    fs.files["/t0"].changesOnOpen = 3;
+    fs.files["/t0"].changedContent = std::string(9000, 'v');
+    std::vector<uint32_t> others;
+    for (uint32_t i = 1; i < 30; ++i) {
+        others.push_back(i);
+    }
+    EXPECT_EQ(Sets(paths, 9000), (std::vector<std::vector<uint32_t>>{others}));
+    EXPECT_EQ(passed, (std::vector<PassedFile>{{0, 0}}));
     EXPECT_EQ(fs.openFiles, 0);
 }
 

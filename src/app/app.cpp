@@ -16,6 +16,8 @@ const char* const kCreditsText =
 
 bool StartUp(AppState& state) {
     state.programDirectory = platform::ProgramDirectory();
+    // The search holds many files open at once; the limit in force decides how many.
+    platform::RaiseOpenFileLimit();
     platform::MainWindow* window =
         platform::CreateMainWindow(kMainWindowNumber, kClientWidth, kClientHeight,
                                    platform::kMainWindowStyle, true, kWindowTitle);
@@ -70,7 +72,8 @@ void AddFolderCommand(AppState& state) {
         return;
     }
     state.lastFolder = folder;
-    ScanFolder(state.fileCatalogue, state.programDirectory, state.lastFolder, "*.*", 0);
+    ScanFolder(state.fileCatalogue, state.programDirectory, state.lastFolder, "*.*", 0,
+               state.passedOver);
     RefreshViews(state, RefreshAllFiles);
 }
 

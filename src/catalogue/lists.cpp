@@ -44,7 +44,7 @@ const char* FileCatalogue::StoreName(std::string_view name) {
 }
 
 FileEntry& FileCatalogue::Append(const std::string* directory, std::string_view name,
-                                 int32_t size) {
+                                 int64_t size) {
     FileEntry& entry = entries_.emplace_back();
     entry.size = size;
     entry.directory_ = directory;

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/files.h"
+
 namespace twinrake {
 
 // Forms the full path of a file: its directory, one separator and its name. Every place that
@@ -23,8 +25,7 @@ std::string FullPath(std::string_view directory, std::string_view name);
 // directory text once for all of its files; that keeps a large catalogue small.
 class FileEntry {
   public:
-    int32_t size = 0;     // low 32 bits of the size, as signed
-    uint8_t matched = 0;  // set while the entry belongs to a group during a search
+    int64_t size = 0;  // the true size in bytes, as the listing gave it
 
     std::string_view directory() const { return *directory_; }
     std::string_view name() const { return {name_, nameLength_}; }
@@ -34,6 +35,11 @@ class FileEntry {
     const std::string* directory_ = nullptr;
     const char* name_ = nullptr;
     uint32_t nameLength_ = 0;
+
+  public:
+    // Set while the entry belongs to a group during a search. Declared last, where it fills
+    // the padding: an entry stays at 32 bytes.
+    uint8_t matched = 0;
 };
 
 class FileCatalogue {
@@ -50,7 +56,7 @@ class FileCatalogue {
     const std::string* AddDirectory(std::string_view directory);
 
     // Appends an entry with `matched` 0; `directory` must come from AddDirectory.
-    FileEntry& Append(const std::string* directory, std::string_view name, int32_t size);
+    FileEntry& Append(const std::string* directory, std::string_view name, int64_t size);
 
     int32_t Count() const { return static_cast<int32_t>(entries_.size()); }
     bool Empty() const { return entries_.empty(); }
@@ -82,8 +88,12 @@ class GroupMember {
     std::string_view directory() const { return {text_.get(), directoryLength_}; }
     std::string_view name() const { return {text_.get() + directoryLength_, nameLength_}; }
 
-    // The file's length in bytes as the search compared it.
+    // The file as the search compared it, so that a deletion can tell it is still the file
+    // that was shown: its length, identity, last write, and the identity of its folder.
     int64_t length = 0;
+    platform::FileIdentity identity;
+    int64_t modified = 0;
+    platform::FileIdentity folder;
 
   private:
     std::unique_ptr<char[]> text_;

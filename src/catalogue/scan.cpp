@@ -1,42 +1,129 @@
 #include "catalogue/scan.h"
 
+#include <unordered_map>
+#include <vector>
+
 #include "platform/files.h"
 
 namespace twinrake {
 
+namespace {
+
+// One folder on the descent path: its entries and where the walk stands in them.
+struct Level {
+    std::string folderText;
+    platform::FolderListing listing;
+    size_t next = 0;
+    // Registered on the first file only, so folders without files cost nothing.
+    const std::string* directory = nullptr;
+};
+
+struct IdentityHash {
+    size_t operator()(const platform::FileIdentity& identity) const {
+        return std::hash<uint64_t>()(identity.index * 0x9E3779B97F4A7C15ULL ^ identity.volume);
+    }
+};
+
+// The folders from the added one down to the one being walked. A walk holds the listings it
+// still has to go through in memory, never an open listing, so any depth can be walked.
+class DescentPath {
+  public:
+    DescentPath(const std::string& programDirectory, const std::string& pattern,
+                const PassedOverSink& passedOver)
+        : programDirectory_(programDirectory), pattern_(pattern), passedOver_(passedOver) {}
+
+    bool Empty() const { return levels_.empty(); }
+    Level& Deepest() { return levels_.back(); }
+
+    // Reads the whole listing of `folderText`, with the program's folder current as for every
+    // listing, and makes it the deepest level (which may move the levels above), unless it
+    // cannot be listed or is a folder already on the path.
+    void Enter(std::string folderText) {
+        Level level;
+        level.folderText = std::move(folderText);
+        platform::MakeCurrentDirectory(programDirectory_);
+        if (!platform::ReadFolder(level.folderText, pattern_, level.listing)) {
+            Tell(level.folderText, level.listing.error, "");
+            return;
+        }
+        if (level.listing.error != 0) {
+            Tell(level.folderText, level.listing.error, "listing broke off: ");
+        }
+        if (level.listing.identityKnown) {
+            auto [at, added] = onPath_.try_emplace(level.listing.identity, levels_.size());
+            if (!added) {
+                // A link back to a folder above: walking it would never end.
+                Tell(level.folderText, 0, "leads back to " + levels_[at->second].folderText);
+                return;
+            }
+        }
+        levels_.push_back(std::move(level));
+    }
+
+    void Leave() {
+        if (levels_.back().listing.identityKnown) {
+            onPath_.erase(levels_.back().listing.identity);
+        }
+        levels_.pop_back();
+    }
+
+  private:
+    void Tell(const std::string& folderText, int error, const std::string& what) {
+        if (!passedOver_) {
+            return;
+        }
+        // The root folder's text is empty; its path is the separator alone.
+        std::string path =
+            folderText.empty() ? std::string(1, platform::kPathSeparator) : folderText;
+        passedOver_(
+            PassedOver{std::move(path), error != 0 ? what + platform::ErrorText(error) : what});
+    }
+
+    const std::string& programDirectory_;
+    const std::string& pattern_;
+    const PassedOverSink& passedOver_;
+    std::vector<Level> levels_;
+    std::unordered_map<platform::FileIdentity, size_t, IdentityHash> onPath_;
+};
+
+}  // namespace
+
 void ScanFolder(FileCatalogue& catalogue, const std::string& programDirectory,
-                const std::string& folder, const std::string& pattern, int32_t depth) {
+                const std::string& folder, const std::string& pattern, int32_t depth,
+                const PassedOverSink& passedOver) {
     // Our own copy: the caller's text (lastFolder) keeps its trailing separator.
     std::string folderText = folder;
     if (!folderText.empty() && folderText.back() == platform::kPathSeparator) {
         folderText.pop_back();
     }
-    platform::MakeCurrentDirectory(programDirectory);
-
-    platform::ListingEntry entry;
-    platform::Listing* listing = platform::ListFirst(folderText, pattern, entry);
-    if (listing == nullptr) {
-        return;
-    }
-    // Registered on the first file only, so folders without files cost nothing.
-    const std::string* directory = nullptr;
-    do {
+    // depth only tells the levels apart; the walk keeps them on a stack of its own, which a
+    // deep tree cannot overflow.
+    (void)depth;
+    DescentPath path(programDirectory, pattern, passedOver);
+    path.Enter(std::move(folderText));
+    while (!path.Empty()) {
+        Level& level = path.Deepest();
+        if (level.next == level.listing.entries.size()) {
+            path.Leave();
+            continue;
+        }
+        platform::ListingEntry& entry = level.listing.entries[level.next++];
         if (entry.isFolder) {
             if (entry.name == "." || entry.name == "..") {
                 continue;
             }
-            std::string subfolder = folderText;
+            std::string subfolder = level.folderText;
             subfolder.push_back(platform::kPathSeparator);
             subfolder.append(entry.name);
-            ScanFolder(catalogue, programDirectory, subfolder, pattern, depth + 1);
+            path.Enter(std::move(subfolder));
         } else {
-            if (directory == nullptr) {
-                directory = catalogue.AddDirectory(folderText);
+            if (level.directory == nullptr) {
+                level.directory = catalogue.AddDirectory(level.folderText);
             }
-            catalogue.Append(directory, entry.name, entry.size);
+            catalogue.Append(level.directory, entry.name, entry.size);
+            std::string().swap(entry.name);  // what has been walked need not be kept
         }
-    } while (platform::ListNext(listing, entry));
-    platform::ListClose(listing);
+    }
 }
 
 }  // namespace twinrake

@@ -4,14 +4,19 @@
 #include <string>
 
 #include "catalogue/lists.h"
+#include "catalogue/passed_over.h"
 
 namespace twinrake {
 
 // Walks `folder` and everything below it, depth first and pre-order in the platform's listing
 // order, and appends a FileEntry for every file found. `programDirectory` is made current
-// first, so a relative folder is taken relative to the program's own folder. A folder that
-// cannot be listed contributes nothing; nothing is reported.
+// first, so a relative folder is taken relative to the program's own folder. A folder's
+// listing is read whole and closed before any of its subfolders is listed, so neither the
+// depth nor the open-file limit cuts the walk short. A folder that cannot be listed
+// contributes nothing, and a folder that leads back to one above it (a link) is not walked
+// again; `passedOver`, when set, is told of both and of listings that broke off.
 void ScanFolder(FileCatalogue& catalogue, const std::string& programDirectory,
-                const std::string& folder, const std::string& pattern, int32_t depth);
+                const std::string& folder, const std::string& pattern, int32_t depth,
+                const PassedOverSink& passedOver = {});
 
 }  // namespace twinrake

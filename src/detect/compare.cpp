@@ -80,29 +80,49 @@ void ForgetProgress() {
     lastShown[1] = -1;
 }
 
+bool PossiblySameFile(const platform::FileStamp& a, const platform::FileStamp& b) {
+    return a.identity == b.identity || (a.identity.index == b.identity.index &&
+                                        a.length == b.length && a.modified == b.modified);
+}
+
+bool UnchangedSinceOpen(platform::OpenFile* file, const std::string& path,
+                        const platform::FileStamp& opened, int64_t size) {
+    platform::FileStamp now;
+    if (!platform::StampOfOpenFile(file, now) || now.length != size ||
+        now.modified != opened.modified || now.changed != opened.changed ||
+        now.links != opened.links) {
+        return false;
+    }
+    platform::FileStamp named;
+    int error = 0;
+    return platform::StampOfPath(path, named, error) && named.identity == opened.identity;
+}
+
 int32_t CompareFiles(const std::string& programDirectory, const std::string& firstPath,
-                     const std::string& secondPath, int32_t size) {
-    int64_t firstLength = 0;
-    int64_t secondLength = 0;
-    platform::FileIdentity identity;
+                     const std::string& secondPath, int64_t size) {
+    platform::FileStamp firstStamp;
+    platform::FileStamp secondStamp;
+    platform::OpenFailure failure;
     platform::MakeCurrentDirectory(programDirectory);
-    platform::OpenFile* first = platform::OpenForReading(firstPath, firstLength, identity);
+    platform::OpenFile* first = platform::OpenForReading(firstPath, firstStamp, failure);
     if (first == nullptr) {
         return 0;
     }
     platform::MakeCurrentDirectory(programDirectory);
-    platform::OpenFile* second = platform::OpenForReading(secondPath, secondLength, identity);
+    platform::OpenFile* second = platform::OpenForReading(secondPath, secondStamp, failure);
     if (second == nullptr) {
         platform::CloseFile(first);
         return 0;
     }
     int32_t result = 0;
-    if (firstLength != size || secondLength != size) {
-        // Grown, shrunk, or only the low 32 bits of a larger size: never identical.
+    if (size < 0 || firstStamp.length != size || secondStamp.length != size) {
+        // Grown or shrunk since it was listed: never identical.
         if (size >= kProgressThreshold) {
             ShowProgress(PrgFile, 100);
         }
-    } else if (SameContent(first, second, size, true)) {
+    } else if (SameContent(first, second, size, true) &&
+               UnchangedSinceOpen(first, firstPath, firstStamp, size) &&
+               UnchangedSinceOpen(second, secondPath, secondStamp, size)) {
         result = 1;
     }
     platform::CloseFile(second);
@@ -112,22 +132,23 @@ int32_t CompareFiles(const std::string& programDirectory, const std::string& fir
 
 bool StillCopies(const std::string& programDirectory, const std::string& path,
                  const std::string& otherPath) {
-    int64_t length = 0;
-    int64_t otherLength = 0;
-    platform::FileIdentity identity;
-    platform::FileIdentity otherIdentity;
+    platform::FileStamp stamp;
+    platform::FileStamp otherStamp;
+    platform::OpenFailure failure;
     platform::MakeCurrentDirectory(programDirectory);
-    platform::OpenFile* file = platform::OpenForReading(path, length, identity);
+    platform::OpenFile* file = platform::OpenForReading(path, stamp, failure);
     if (file == nullptr) {
         return false;
     }
-    platform::OpenFile* other = platform::OpenForReading(otherPath, otherLength, otherIdentity);
+    platform::OpenFile* other = platform::OpenForReading(otherPath, otherStamp, failure);
     if (other == nullptr) {
         platform::CloseFile(file);
         return false;
     }
-    bool copies = !(identity == otherIdentity) && length == otherLength &&
-                  SameContent(file, other, length, false);
+    bool copies = !PossiblySameFile(stamp, otherStamp) && stamp.length == otherStamp.length &&
+                  SameContent(file, other, stamp.length, false) &&
+                  UnchangedSinceOpen(file, path, stamp, stamp.length) &&
+                  UnchangedSinceOpen(other, otherPath, otherStamp, otherStamp.length);
     platform::CloseFile(other);
     platform::CloseFile(file);
     return copies;

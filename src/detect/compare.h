@@ -12,17 +12,28 @@ namespace twinrake {
 // Files below this size are compared without touching PrgFile.
 inline constexpr int32_t kProgressThreshold = 4096;
 
-// 1 when the two files hold the same `size` bytes: both are exactly `size` bytes long now and
-// every byte was read from both and compared. 0 when they differ, a length or a read is off,
-// or either cannot be opened. A file compared with itself gives 1. PrgFile follows files of
-// kProgressThreshold bytes or more.
+// 1 when the two files hold the same `size` bytes: both are exactly `size` bytes long and
+// every byte was read from both and compared, and neither changed while it was read. 0 when
+// they differ, a length or a read is off, either changed, or either cannot be opened. A file
+// compared with itself gives 1. PrgFile follows files of kProgressThreshold bytes or more.
 int32_t CompareFiles(const std::string& programDirectory, const std::string& firstPath,
-                     const std::string& secondPath, int32_t size);
+                     const std::string& secondPath, int64_t size);
 
-// Whether the two files are, right now, two distinct physical files with the same bytes. Shows
-// no progress; used before a copy is deleted.
+// Whether the two files are, right now, two separate physical files with the same bytes.
+// Shows no progress; used before a copy is deleted.
 bool StillCopies(const std::string& programDirectory, const std::string& path,
                  const std::string& otherPath);
+
+// Whether two files may be one physical file: the same identity, or the same inode number,
+// length and last write on two devices, which is how an overlay mount, a share mounted twice
+// or some network file systems show one file under two names.
+bool PossiblySameFile(const platform::FileStamp& a, const platform::FileStamp& b);
+
+// Whether `file`, opened at `path` with the stamp `opened` and read to its end, is still that
+// file, unchanged: `size` bytes long, the same last write, change time and number of names, and
+// `path` still names it.
+bool UnchangedSinceOpen(platform::OpenFile* file, const std::string& path,
+                        const platform::FileStamp& opened, int64_t size);
 
 // Sets a progress bar only when its value changes. Forget() makes the next value go through.
 void ShowProgress(int32_t bar, int32_t percent);

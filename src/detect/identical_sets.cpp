@@ -4,7 +4,9 @@
 #include <cstring>
 #include <memory>
 #include <numeric>
+#include <optional>
 #include <thread>
+#include <unordered_set>
 
 #define XXH_INLINE_ALL
 #include <xxhash.h>
@@ -25,44 +27,98 @@ constexpr size_t kMaxBlock = 64 * 1024;
 // Below this many files a class is split by comparing with each distinct block found so far;
 // above it, blocks are first sorted by a digest.
 constexpr size_t kLinearSplit = 8;
+// How long readers wait for a system that keeps refusing files before they pass a file over.
+constexpr auto kPatience = std::chrono::seconds(30);
+// How long a refused reader waits for others to close before it tries again.
+constexpr auto kRetryPause = std::chrono::milliseconds(10);
+
+}  // namespace
+
+OpenBudget::OpenBudget(size_t total)
+    : total_(std::max<size_t>(total, 2)), lastOpened_(std::chrono::steady_clock::now()) {}
+
+size_t OpenBudget::Total() const {
+    std::lock_guard lock(mutex_);
+    return total_;
+}
+
+bool OpenBudget::Acquire(size_t count) {
+    std::unique_lock lock(mutex_);
+    released_.wait(lock, [&] { return count > total_ || held_ + count <= total_; });
+    if (count > total_) {
+        return false;
+    }
+    held_ += count;
+    return true;
+}
+
+void OpenBudget::Release(size_t count) {
+    {
+        std::lock_guard lock(mutex_);
+        held_ -= count;
+        stuck_ = false;  // someone got somewhere
+    }
+    released_.notify_all();
+}
+
+void OpenBudget::Refused(size_t opened) {
+    std::unique_lock lock(mutex_);
+    total_ = std::max<size_t>(2, std::min(total_, held_ + opened));
+    if (held_ == 0 && opened < 2 && !stuck_) {
+        // Nobody holds a file that could be closed: the shortage lies outside the search.
+        stuck_ = true;
+        stuckSince_ = std::chrono::steady_clock::now();
+    }
+    released_.notify_all();  // waiters may ask for less than the new total allows
+    released_.wait_for(lock, kRetryPause);
+}
+
+bool OpenBudget::GivenUp() const {
+    std::lock_guard lock(mutex_);
+    return stuck_ && std::chrono::steady_clock::now() - stuckSince_ > kPatience;
+}
+
+namespace {
 
 struct OpenMember {
-    uint32_t entry = 0;
-    platform::OpenFile* file = nullptr;
+    const SizeClassFile* file = nullptr;
+    platform::OpenFile* handle = nullptr;
+    platform::FileStamp stamp;
 };
 
 void CloseAll(std::vector<OpenMember>& members) {
     for (OpenMember& member : members) {
-        platform::CloseFile(member.file);
-        member.file = nullptr;
+        platform::CloseFile(member.handle);
+        member.handle = nullptr;
     }
 }
 
-// Opens the files, keeping those whose length is `size` and that are not another name of a
-// file opened before (a repeat in the catalogue, a hard link).
-std::vector<OpenMember> OpenClass(const std::vector<const SizeClassFile*>& files, int32_t size) {
-    std::vector<OpenMember> members;
-    std::vector<platform::FileIdentity> seen;
-    members.reserve(files.size());
-    for (const SizeClassFile* file : files) {
-        int64_t length = 0;
-        platform::FileIdentity identity;
-        platform::OpenFile* open = platform::OpenForReading(file->path, length, identity);
-        if (open == nullptr) {
-            continue;
-        }
-        if (length != size || std::find(seen.begin(), seen.end(), identity) != seen.end()) {
-            platform::CloseFile(open);
-            continue;
-        }
-        seen.push_back(identity);
-        members.push_back({file->entry, open});
+// Names of one file within a size (a repeat in the catalogue, a hard link, an overlay's view of
+// a lower folder) are told by their inode number and last write: the length is the size's.
+// Only the first name counts.
+class Aliases {
+  public:
+    bool FirstName(const platform::FileStamp& stamp) {
+        return seen_.insert(Key{stamp.identity.index, stamp.modified}).second;
     }
-    return members;
-}
 
-// Splits `members` (with their blocks of `length` bytes at `blocks[i]`) into runs of equal
-// blocks, each run keeping the members' order, the runs ordered by their first member.
+  private:
+    struct Key {
+        uint64_t index;
+        int64_t modified;
+        bool operator==(const Key&) const = default;
+    };
+    struct Hash {
+        size_t operator()(const Key& key) const {
+            return std::hash<uint64_t>()(key.index * 0x9E3779B97F4A7C15ULL ^
+                                         static_cast<uint64_t>(key.modified));
+        }
+    };
+    std::unordered_set<Key, Hash> seen_;
+};
+
+// Splits `count` blocks of `length` bytes at `blocks[i]` into runs of equal blocks, each run
+// keeping the blocks' order, the runs ordered by their first block.
 std::vector<std::vector<size_t>> SplitByBlock(size_t count, const char* const* blocks,
                                               size_t length) {
     std::vector<std::vector<size_t>> runs;
@@ -113,252 +169,394 @@ std::vector<std::vector<size_t>> SplitByBlock(size_t count, const char* const* b
     return runs;
 }
 
-// Reads all members of the class side by side, block by block, splitting the class whenever
-// blocks differ. Every byte of every file that stays in a set has been compared with the
-// set's first file. Closes every file.
-std::vector<std::vector<uint32_t>> CompareSideBySide(std::vector<OpenMember> members, int32_t size,
-                                                     std::atomic<int32_t>& progress,
-                                                     ReadBuffer& arena) {
-    std::vector<std::vector<OpenMember>> classes;
-    if (members.size() >= 2) {
-        classes.push_back(std::move(members));
-    } else {
-        CloseAll(members);
-    }
-    std::vector<const char*> blocks;
-    const bool showProgress = size >= kProgressThreshold;
-    int64_t offset = 0;
-    // The first block is small: most files of one size differ early.
-    size_t step = kMinBlock;
-    while (!classes.empty() && offset < size) {
-        size_t live = 0;
-        for (const auto& c : classes) {
-            live += c.size();
-        }
-        size_t block = std::clamp(kBufferBudget / live / kMinBlock * kMinBlock, kMinBlock,
-                                  std::min(step, kMaxBlock));
-        size_t want =
-            static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(block), size - offset));
-        std::vector<std::vector<OpenMember>> next;
-        // Every block starts on a page of its own, where the kernel copies fastest.
-        size_t stride = (want + kMinBlock - 1) / kMinBlock * kMinBlock;
-        for (auto& members_ : classes) {
-            arena.Reserve(members_.size() * stride);
-            std::vector<OpenMember> readable;
-            blocks.clear();
-            for (OpenMember& member : members_) {
-                char* at = arena.data() + readable.size() * stride;
-                if (platform::ReadBytes(member.file, at, want) != static_cast<int64_t>(want)) {
-                    platform::CloseFile(member.file);  // a failed or short read: different
-                    continue;
-                }
-                readable.push_back(member);
-                blocks.push_back(at);
-            }
-            for (const auto& run : SplitByBlock(readable.size(), blocks.data(), want)) {
-                std::vector<OpenMember> split;
-                for (size_t i : run) {
-                    split.push_back(readable[i]);
-                }
-                if (split.size() >= 2) {
-                    next.push_back(std::move(split));
-                } else {
-                    CloseAll(split);
-                }
-            }
-        }
-        classes = std::move(next);
-        offset += static_cast<int64_t>(want);
-        step = std::min(step * 4, kMaxBlock);
-        if (showProgress) {
-            progress.store(static_cast<int32_t>(offset * 100 / size), std::memory_order_relaxed);
-        }
-    }
-    std::vector<std::vector<uint32_t>> sets;
-    for (auto& members_ : classes) {
-        std::vector<uint32_t> set;
-        for (const OpenMember& member : members_) {
-            set.push_back(member.entry);
-        }
-        CloseAll(members_);
-        sets.push_back(std::move(set));
-    }
-    return sets;
-}
-
-bool IdentityLess(const platform::FileIdentity& a, const platform::FileIdentity& b) {
-    return a.volume != b.volume ? a.volume < b.volume : a.index < b.index;
-}
-
-// A digest of the whole file, read on its own; false when it cannot be read as `size` bytes.
+// A digest of a whole file, read on its own.
 struct Digest {
     XXH128_hash_t value{};
-    platform::FileIdentity identity;
+    platform::FileStamp stamp;
+    int error = 0;  // why it could not be read, or 0 if it changed while read
+    bool ok = false;
 };
 
-bool DigestOf(const std::string& path, int32_t size, ReadBuffer& buffer, Digest& out) {
-    int64_t length = 0;
-    platform::OpenFile* file = platform::OpenForReading(path, length, out.identity);
-    if (file == nullptr) {
-        return false;
-    }
-    bool ok = length == size;
-    XXH3_state_t state;
-    XXH3_128bits_reset(&state);
-    for (int64_t offset = 0; ok && offset < size;) {
-        size_t want = static_cast<size_t>(
-            std::min<int64_t>(static_cast<int64_t>(buffer.size()), size - offset));
-        ok = platform::ReadBytes(file, buffer.data(), want) == static_cast<int64_t>(want);
-        XXH3_128bits_update(&state, buffer.data(), want);
-        offset += static_cast<int64_t>(want);
-    }
-    platform::CloseFile(file);
-    out.value = XXH3_128bits_digest(&state);
-    return ok;
-}
+// The work on the files of one size.
+class SizeClassReader {
+  public:
+    SizeClassReader(int64_t size, std::atomic<int32_t>& progress, ReadBuffer& arena,
+                    OpenBudget& budget)
+        : size_(size), progress_(progress), arena_(arena), budget_(budget) {}
 
-std::vector<std::vector<uint32_t>> SetsOf(const std::vector<const SizeClassFile*>& files,
-                                          int32_t size, std::atomic<int32_t>& progress,
-                                          ReadBuffer& arena);
+    SizeClassResult Run(const std::vector<SizeClassFile>& files) {
+        std::vector<const SizeClassFile*> pointers;
+        pointers.reserve(files.size());
+        for (const SizeClassFile& file : files) {
+            pointers.push_back(&file);
+        }
+        SizeClassResult result;
+        Sets(pointers, false, result.sets);
+        // A file passed over in one attempt may have been read in a later one.
+        std::unordered_set<uint32_t> grouped;
+        for (const IdenticalSet& set : result.sets) {
+            for (const SetMember& member : set) {
+                grouped.insert(member.entry);
+            }
+        }
+        std::erase_if(passed_, [&](const PassedFile& p) { return grouped.count(p.entry) != 0; });
+        std::sort(passed_.begin(), passed_.end(),
+                  [](const PassedFile& a, const PassedFile& b) { return a.entry < b.entry; });
+        passed_.erase(std::unique(passed_.begin(), passed_.end(),
+                                  [](const PassedFile& a, const PassedFile& b) {
+                                      return a.entry == b.entry;
+                                  }),
+                      passed_.end());
+        result.passed = std::move(passed_);
+        return result;
+    }
 
-// Too many files to hold open: a digest of each whole file rules most pairs out; the files
-// left with an equal digest are then compared byte for byte.
-std::vector<std::vector<uint32_t>> SetsByDigest(const std::vector<const SizeClassFile*>& files,
-                                                int32_t size, std::atomic<int32_t>& progress,
-                                                ReadBuffer& arena) {
-    // Each file is read on its own, so the digests are taken on every core at once.
-    std::vector<Digest> digests(files.size());
-    std::vector<uint8_t> readable(files.size(), 0);
-    std::atomic<size_t> finished{0};
-    size_t threads =
-        files.size() >= 64 ? std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 4) : 1;
-    auto work = [&](size_t first) {
-        ReadBuffer buffer(kMaxBlock);
-        for (size_t i = first; i < files.size(); i += threads) {
-            readable[i] = DigestOf(files[i]->path, size, buffer, digests[i]) ? 1 : 0;
-            size_t done = finished.fetch_add(1, std::memory_order_relaxed) + 1;
-            progress.store(static_cast<int32_t>(done * 100 / files.size()),
-                           std::memory_order_relaxed);
+  private:
+    size_t Limit() const { return std::min(kMaxOpenFiles, budget_.Total()); }
+    void Pass(const SizeClassFile* file, int error) { passed_.push_back({file->entry, error}); }
+
+    void Sets(const std::vector<const SizeClassFile*>& files, bool digested,
+              std::vector<IdenticalSet>& out) {
+        if (files.size() < 2) {
+            return;
         }
-    };
-    std::vector<std::thread> helpers;
-    for (size_t t = 1; t < threads; ++t) {
-        helpers.emplace_back(work, t);
-    }
-    work(0);
-    for (std::thread& helper : helpers) {
-        helper.join();
-    }
-    struct Keyed {
-        Digest digest;
-        size_t at;
-    };
-    std::vector<Keyed> keyed;
-    // Another name of a file met before (a repeat, a hard link) joins nothing.
-    std::vector<platform::FileIdentity> seen;
-    for (size_t i = 0; i < files.size(); ++i) {
-        if (readable[i] != 0) {
-            seen.push_back(digests[i].identity);
+        if (files.size() <= Limit() && SideBySide(files, out, nullptr)) {
+            return;
+        }
+        if (!digested) {
+            ByDigest(files, out);
+        } else {
+            HeadTurns(files, out);
         }
     }
-    std::sort(seen.begin(), seen.end(), IdentityLess);
-    std::vector<platform::FileIdentity> taken;
-    for (size_t i = 0; i < files.size(); ++i) {
-        if (readable[i] == 0) {
-            continue;
-        }
-        const platform::FileIdentity& identity = digests[i].identity;
-        auto range = std::equal_range(seen.begin(), seen.end(), identity, IdentityLess);
-        if (range.second - range.first > 1) {
-            // Names of one file: only the first of them counts.
-            if (std::find(taken.begin(), taken.end(), identity) != taken.end()) {
+
+    // Opens all `files` at once and compares them side by side. False, having changed nothing,
+    // when the budget no longer allows that many open files. `first`, when given, receives the
+    // stamp of files[0], or stays unset when that file dropped out for itself.
+    bool SideBySide(const std::vector<const SizeClassFile*>& files, std::vector<IdenticalSet>& out,
+                    std::optional<platform::FileStamp>* first) {
+        const size_t count = files.size();
+        for (;;) {
+            if (!budget_.Acquire(count)) {
+                return false;
+            }
+            const size_t passedBefore = passed_.size();
+            std::vector<OpenMember> members;
+            members.reserve(count);
+            Aliases aliases;
+            bool refused = false;
+            for (const SizeClassFile* file : files) {
+                OpenMember member;
+                member.file = file;
+                platform::OpenFailure failure;
+                member.handle = platform::OpenForReading(file->path, member.stamp, failure);
+                if (member.handle == nullptr) {
+                    if (failure.noHandles && !budget_.GivenUp()) {
+                        refused = true;  // a lack of descriptors says nothing of the file
+                        break;
+                    }
+                    Pass(file, failure.error);
+                } else if (member.stamp.length != size_) {
+                    platform::CloseFile(member.handle);
+                    Pass(file, 0);  // grown or shrunk since it was listed
+                } else if (!aliases.FirstName(member.stamp)) {
+                    platform::CloseFile(member.handle);
+                } else {
+                    members.push_back(member);
+                }
+            }
+            if (refused) {
+                size_t opened = members.size();
+                CloseAll(members);
+                passed_.resize(passedBefore);
+                budget_.Release(count);
+                budget_.Refused(opened);
                 continue;
             }
-            taken.push_back(identity);
-        }
-        keyed.push_back({digests[i], i});
-    }
-    std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
-        return a.digest.value.high64 != b.digest.value.high64
-                   ? a.digest.value.high64 < b.digest.value.high64
-                   : a.digest.value.low64 < b.digest.value.low64;
-    });
-    std::vector<std::vector<uint32_t>> sets;
-    for (size_t at = 0; at < keyed.size();) {
-        size_t end = at;
-        while (end < keyed.size() &&
-               XXH128_isEqual(keyed[end].digest.value, keyed[at].digest.value)) {
-            ++end;
-        }
-        if (end - at >= 2) {
-            std::vector<const SizeClassFile*> same;
-            for (size_t k = at; k < end; ++k) {
-                same.push_back(files[keyed[k].at]);
+            if (first != nullptr && !members.empty() && members.front().file == files.front()) {
+                *first = members.front().stamp;
             }
-            for (auto& set : SetsOf(same, size, progress, arena)) {
-                sets.push_back(std::move(set));
-            }
+            CompareOpen(std::move(members), out);
+            budget_.Release(count);
+            return true;
         }
-        at = end;
     }
-    return sets;
-}
 
-std::vector<std::vector<uint32_t>> SetsOf(const std::vector<const SizeClassFile*>& files,
-                                          int32_t size, std::atomic<int32_t>& progress,
-                                          ReadBuffer& arena) {
-    if (files.size() <= kMaxOpenFiles) {
-        return CompareSideBySide(OpenClass(files, size), size, progress, arena);
-    }
-    // Thousands of files with one digest: each is compared with the first file left, in turns
-    // of as many files as may be open; what differs from it is split the same way after.
-    std::vector<std::vector<uint32_t>> sets;
-    std::vector<const SizeClassFile*> left = files;
-    while (left.size() >= 2) {
-        const SizeClassFile* head = left.front();
-        std::vector<uint32_t> set{head->entry};
-        std::vector<const SizeClassFile*> rest;
-        for (size_t i = 1; i < left.size(); i += kMaxOpenFiles - 1) {
-            std::vector<const SizeClassFile*> turn{head};
-            size_t end = std::min(left.size(), i + kMaxOpenFiles - 1);
-            turn.insert(turn.end(), left.begin() + static_cast<ptrdiff_t>(i),
-                        left.begin() + static_cast<ptrdiff_t>(end));
-            std::vector<uint32_t> withHead;
-            for (auto& found : CompareSideBySide(OpenClass(turn, size), size, progress, arena)) {
-                if (found.front() == head->entry) {
-                    withHead = std::move(found);
+    // Reads the open members side by side, block by block, splitting them whenever blocks
+    // differ. Every byte of every file that stays in a set has been compared with the set's
+    // first file, and each was checked unchanged after its last block. Closes every file.
+    void CompareOpen(std::vector<OpenMember> members, std::vector<IdenticalSet>& out) {
+        std::vector<std::vector<OpenMember>> classes;
+        if (members.size() >= 2) {
+            classes.push_back(std::move(members));
+        } else {
+            CloseAll(members);
+        }
+        std::vector<const char*> blocks;
+        const bool showProgress = size_ >= kProgressThreshold;
+        int64_t offset = 0;
+        // The first block is small: most files of one size differ early.
+        size_t step = kMinBlock;
+        while (!classes.empty() && offset < size_) {
+            size_t live = 0;
+            for (const auto& c : classes) {
+                live += c.size();
+            }
+            size_t block = std::clamp(kBufferBudget / live / kMinBlock * kMinBlock, kMinBlock,
+                                      std::min(step, kMaxBlock));
+            size_t want =
+                static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(block), size_ - offset));
+            std::vector<std::vector<OpenMember>> next;
+            // Every block starts on a page of its own, where the kernel copies fastest.
+            size_t stride = (want + kMinBlock - 1) / kMinBlock * kMinBlock;
+            for (auto& group : classes) {
+                arena_.Reserve(group.size() * stride);
+                std::vector<OpenMember> readable;
+                blocks.clear();
+                for (OpenMember& member : group) {
+                    char* at = arena_.data() + readable.size() * stride;
+                    int64_t got = platform::ReadBytes(member.handle, at, want);
+                    if (got != static_cast<int64_t>(want)) {
+                        // A failed read, or one cut short: the file is not what was listed.
+                        Pass(member.file, got < 0 ? platform::ReadError(member.handle) : 0);
+                        platform::CloseFile(member.handle);
+                        continue;
+                    }
+                    readable.push_back(member);
+                    blocks.push_back(at);
+                }
+                for (const auto& run : SplitByBlock(readable.size(), blocks.data(), want)) {
+                    std::vector<OpenMember> split;
+                    for (size_t i : run) {
+                        split.push_back(readable[i]);
+                    }
+                    if (split.size() >= 2) {
+                        next.push_back(std::move(split));
+                    } else {
+                        CloseAll(split);
+                    }
                 }
             }
-            for (size_t k = 1; k < turn.size(); ++k) {
-                if (std::find(withHead.begin(), withHead.end(), turn[k]->entry) != withHead.end()) {
-                    set.push_back(turn[k]->entry);
+            classes = std::move(next);
+            offset += static_cast<int64_t>(want);
+            step = std::min(step * 4, kMaxBlock);
+            if (showProgress) {
+                progress_.store(static_cast<int32_t>(offset * 100 / size_),
+                                std::memory_order_relaxed);
+            }
+        }
+        for (auto& group : classes) {
+            IdenticalSet set;
+            for (OpenMember& member : group) {
+                if (UnchangedSinceOpen(member.handle, member.file->path, member.stamp, size_)) {
+                    set.push_back({member.file->entry, member.stamp});
                 } else {
-                    rest.push_back(turn[k]);
+                    Pass(member.file, 0);
                 }
             }
+            CloseAll(group);
+            // The files left are still identical to one another: each equals the bytes the
+            // first file gave.
+            if (set.size() >= 2) {
+                out.push_back(std::move(set));
+            }
         }
-        if (set.size() >= 2) {
-            sets.push_back(std::move(set));
-        }
-        left = std::move(rest);
     }
-    return sets;
-}
+
+    // Opens one file under the budget, waiting while the system has no descriptor to give.
+    // The caller releases one from the budget after closing the file.
+    platform::OpenFile* OpenOne(const SizeClassFile* file, platform::FileStamp& stamp, int& error) {
+        for (;;) {
+            budget_.Acquire(1);
+            platform::OpenFailure failure;
+            platform::OpenFile* handle = platform::OpenForReading(file->path, stamp, failure);
+            if (handle != nullptr) {
+                return handle;
+            }
+            budget_.Release(1);
+            if (!failure.noHandles || budget_.GivenUp()) {
+                error = failure.error;
+                return nullptr;
+            }
+            budget_.Refused(0);
+        }
+    }
+
+    void DigestOf(const SizeClassFile* file, ReadBuffer& buffer, Digest& out) {
+        platform::OpenFile* handle = OpenOne(file, out.stamp, out.error);
+        if (handle == nullptr) {
+            return;
+        }
+        bool ok = out.stamp.length == size_;
+        XXH3_state_t state;
+        XXH3_128bits_reset(&state);
+        for (int64_t offset = 0; ok && offset < size_;) {
+            size_t want = static_cast<size_t>(
+                std::min<int64_t>(static_cast<int64_t>(buffer.size()), size_ - offset));
+            int64_t got = platform::ReadBytes(handle, buffer.data(), want);
+            if (got < 0) {
+                out.error = platform::ReadError(handle);
+            }
+            ok = got == static_cast<int64_t>(want);
+            XXH3_128bits_update(&state, buffer.data(), want);
+            offset += static_cast<int64_t>(want);
+        }
+        out.ok = ok && UnchangedSinceOpen(handle, file->path, out.stamp, size_);
+        platform::CloseFile(handle);
+        budget_.Release(1);
+        out.value = XXH3_128bits_digest(&state);
+    }
+
+    // Too many files to hold open: a digest of each whole file rules most pairs out; the files
+    // left with an equal digest are then compared byte for byte.
+    void ByDigest(const std::vector<const SizeClassFile*>& files, std::vector<IdenticalSet>& out) {
+        // Each file is read on its own, so the digests are taken on every core at once.
+        std::vector<Digest> digests(files.size());
+        std::atomic<size_t> finished{0};
+        size_t threads =
+            files.size() >= 64 ? std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 4) : 1;
+        auto work = [&](size_t first) {
+            ReadBuffer buffer(kMaxBlock);
+            for (size_t i = first; i < files.size(); i += threads) {
+                DigestOf(files[i], buffer, digests[i]);
+                size_t done = finished.fetch_add(1, std::memory_order_relaxed) + 1;
+                progress_.store(static_cast<int32_t>(done * 100 / files.size()),
+                                std::memory_order_relaxed);
+            }
+        };
+        std::vector<std::thread> helpers;
+        for (size_t t = 1; t < threads; ++t) {
+            helpers.emplace_back(work, t);
+        }
+        work(0);
+        for (std::thread& helper : helpers) {
+            helper.join();
+        }
+        struct Keyed {
+            XXH128_hash_t value;
+            size_t at;
+        };
+        std::vector<Keyed> keyed;
+        Aliases aliases;
+        for (size_t i = 0; i < files.size(); ++i) {
+            if (!digests[i].ok) {
+                Pass(files[i], digests[i].error);
+            } else if (aliases.FirstName(digests[i].stamp)) {
+                keyed.push_back({digests[i].value, i});
+            }
+        }
+        std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+            return a.value.high64 != b.value.high64 ? a.value.high64 < b.value.high64
+                                                    : a.value.low64 < b.value.low64;
+        });
+        for (size_t at = 0; at < keyed.size();) {
+            size_t end = at;
+            while (end < keyed.size() && XXH128_isEqual(keyed[end].value, keyed[at].value)) {
+                ++end;
+            }
+            if (end - at >= 2) {
+                std::vector<const SizeClassFile*> same;
+                for (size_t k = at; k < end; ++k) {
+                    same.push_back(files[keyed[k].at]);
+                }
+                Sets(same, true, out);
+            }
+            at = end;
+        }
+    }
+
+    // More files with one digest than may be open: each is compared with the first file left,
+    // in turns of as many files as may be open; what differs from it is split the same way
+    // after. The first file must be the same, unchanged, in every turn.
+    void HeadTurns(const std::vector<const SizeClassFile*>& files, std::vector<IdenticalSet>& out) {
+        std::vector<const SizeClassFile*> left = files;
+        while (left.size() >= 2) {
+            const SizeClassFile* head = left.front();
+            std::optional<platform::FileStamp> headStamp;
+            IdenticalSet set;
+            std::vector<const SizeClassFile*> rest;
+            bool headLost = false;
+            size_t i = 1;
+            while (i < left.size() && !headLost) {
+                size_t take = std::min(Limit() - 1, left.size() - i);
+                std::vector<const SizeClassFile*> turn{head};
+                turn.insert(turn.end(), left.begin() + static_cast<ptrdiff_t>(i),
+                            left.begin() + static_cast<ptrdiff_t>(i + take));
+                std::vector<IdenticalSet> found;
+                std::optional<platform::FileStamp> stamp;
+                const size_t passedBefore = passed_.size();
+                if (!SideBySide(turn, found, &stamp)) {
+                    continue;  // fewer files may be open now: a smaller turn
+                }
+                bool headPassed = std::any_of(
+                    passed_.begin() + static_cast<ptrdiff_t>(passedBefore), passed_.end(),
+                    [&](const PassedFile& p) { return p.entry == head->entry; });
+                if (!stamp || headPassed ||
+                    (headStamp && (stamp->modified != headStamp->modified ||
+                                   stamp->changed != headStamp->changed ||
+                                   !(stamp->identity == headStamp->identity)))) {
+                    headLost = true;  // gone, or changed between turns: start again without it
+                    if (!headPassed) {
+                        Pass(head, 0);
+                    }
+                    break;
+                }
+                headStamp = stamp;
+                const IdenticalSet* withHead = nullptr;
+                for (const IdenticalSet& candidate : found) {
+                    if (candidate.front().entry == head->entry) {
+                        withHead = &candidate;
+                    }
+                }
+                if (withHead != nullptr && set.empty()) {
+                    set.push_back(withHead->front());
+                }
+                for (size_t k = 1; k < turn.size(); ++k) {
+                    auto in = withHead == nullptr
+                                  ? IdenticalSet::const_iterator{}
+                                  : std::find_if(withHead->begin(), withHead->end(),
+                                                 [&](const SetMember& m) {
+                                                     return m.entry == turn[k]->entry;
+                                                 });
+                    if (withHead != nullptr && in != withHead->end()) {
+                        set.push_back(*in);
+                    } else {
+                        rest.push_back(turn[k]);
+                    }
+                }
+                i += take;
+            }
+            if (headLost) {
+                // Whatever was matched with it goes back, with the files not yet compared.
+                std::vector<const SizeClassFile*> again;
+                for (const SizeClassFile* file : left) {
+                    if (file != head) {
+                        again.push_back(file);
+                    }
+                }
+                left = std::move(again);
+                continue;
+            }
+            if (set.size() >= 2) {
+                out.push_back(std::move(set));
+            }
+            left = std::move(rest);
+        }
+    }
+
+    const int64_t size_;
+    std::atomic<int32_t>& progress_;
+    ReadBuffer& arena_;
+    OpenBudget& budget_;
+    std::vector<PassedFile> passed_;
+};
 
 }  // namespace
 
-std::vector<std::vector<uint32_t>> IdenticalSets(const std::vector<SizeClassFile>& files,
-                                                 int32_t size, std::atomic<int32_t>& progress,
-                                                 ReadBuffer& arena) {
-    std::vector<const SizeClassFile*> pointers;
-    pointers.reserve(files.size());
-    for (const SizeClassFile& file : files) {
-        pointers.push_back(&file);
-    }
-    if (files.size() > kMaxOpenFiles) {
-        return SetsByDigest(pointers, size, progress, arena);
-    }
-    return SetsOf(pointers, size, progress, arena);
+SizeClassResult IdenticalSets(const std::vector<SizeClassFile>& files, int64_t size,
+                              std::atomic<int32_t>& progress, ReadBuffer& arena,
+                              OpenBudget& budget) {
+    return SizeClassReader(size, progress, arena, budget).Run(files);
 }
 
 }  // namespace twinrake

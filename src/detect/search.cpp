@@ -9,6 +9,7 @@
 #include <mutex>
 #include <numeric>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "app/controls.h"
@@ -55,19 +56,29 @@ bool HeadsItsSize(const SizeIndex& index, uint32_t entry, const FileCatalogue& c
     return at == 0 || catalogue[index.order[at - 1]].size != catalogue[entry].size;
 }
 
+// A set found by a reader, with the identity of each member's folder.
+struct FoundSet {
+    IdenticalSet members;
+    std::vector<platform::FileIdentity> folders;
+};
+
 // Appends a group with its members, the first file first, all in catalogue order.
-void AppendGroup(AppState& state, const std::vector<uint32_t>& set) {
+void AppendGroup(AppState& state, const FoundSet& set) {
     MemberList::iterator first = state.memberList.end();
-    for (uint32_t entry : set) {
-        const FileEntry& file = state.fileCatalogue[entry];
+    for (size_t k = 0; k < set.members.size(); ++k) {
+        const SetMember& found = set.members[k];
+        const FileEntry& file = state.fileCatalogue[found.entry];
         auto member = state.memberList.insert(state.memberList.end(),
                                               GroupMember(file.directory(), file.name()));
-        member->length = file.size;
+        member->length = found.stamp.length;
+        member->identity = found.stamp.identity;
+        member->modified = found.stamp.modified;
+        member->folder = set.folders[k];
         if (first == state.memberList.end()) {
             first = member;
         }
     }
-    state.groupList.push_back(DuplicateGroup{static_cast<int32_t>(set.size()), first});
+    state.groupList.push_back(DuplicateGroup{static_cast<int32_t>(set.members.size()), first});
 }
 
 // The files of one size, read by a worker thread.
@@ -75,10 +86,13 @@ struct SizeClassJob {
     uint32_t head = 0;   // catalogue index of the first file of this size
     uint32_t begin = 0;  // the files' places in SizeIndex::order
     uint32_t end = 0;
-    std::vector<std::vector<uint32_t>> sets;
+    std::vector<FoundSet> sets;
+    std::vector<PassedFile> passed;
     std::atomic<int32_t> progress{0};
     bool done = false;  // guarded by the readers' mutex
 };
+
+int32_t readerThreads = 0;  // 0: one per core, at most four
 
 // Reads the sizes' files on as many threads as the machine has cores, in the order in which
 // the search will need them, while the calling thread keeps the window's progress bars; the
@@ -87,8 +101,10 @@ class SizeClassReaders {
   public:
     SizeClassReaders(const FileCatalogue& catalogue, const SizeIndex& index,
                      std::deque<SizeClassJob>& jobs)
-        : catalogue_(catalogue), index_(index), jobs_(jobs) {
-        size_t count = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 4);
+        : catalogue_(catalogue), index_(index), jobs_(jobs), budget_(platform::OpenFileBudget()) {
+        size_t count = readerThreads > 0
+                           ? static_cast<size_t>(readerThreads)
+                           : std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 4);
         count = std::min(count, jobs.size());
         for (size_t i = 0; i < count; ++i) {
             threads_.emplace_back([this] { Work(); });
@@ -120,6 +136,8 @@ class SizeClassReaders {
     void Work() {
         std::vector<SizeClassFile> files;
         ReadBuffer arena;
+        // Folders' identities, by the catalogue's text of the folder, for the sets' members.
+        std::unordered_map<const char*, platform::FileIdentity> folders;
         for (;;) {
             size_t at = next_.fetch_add(1);
             if (at >= jobs_.size()) {
@@ -131,10 +149,26 @@ class SizeClassReaders {
                 uint32_t entry = index_.order[k];
                 files.push_back({entry, PathOf(catalogue_[entry])});
             }
-            auto sets = IdenticalSets(files, catalogue_[job.head].size, job.progress, arena);
+            SizeClassResult result =
+                IdenticalSets(files, catalogue_[job.head].size, job.progress, arena, budget_);
+            std::vector<FoundSet> sets;
+            for (IdenticalSet& members : result.sets) {
+                FoundSet& set = sets.emplace_back();
+                for (const SetMember& member : members) {
+                    std::string_view directory = catalogue_[member.entry].directory();
+                    auto [known, added] = folders.try_emplace(directory.data());
+                    if (added) {
+                        int error = 0;
+                        platform::FolderIdentity(std::string(directory), known->second, error);
+                    }
+                    set.folders.push_back(known->second);
+                }
+                set.members = std::move(members);
+            }
             {
                 std::lock_guard lock(mutex_);
                 job.sets = std::move(sets);
+                job.passed = std::move(result.passed);
                 job.done = true;
             }
             finished_.notify_all();
@@ -144,11 +178,24 @@ class SizeClassReaders {
     const FileCatalogue& catalogue_;
     const SizeIndex& index_;
     std::deque<SizeClassJob>& jobs_;
+    OpenBudget budget_;
     std::atomic<size_t> next_{0};
     std::mutex mutex_;
     std::condition_variable finished_;
     std::vector<std::thread> threads_;
 };
+
+// Tells `passedOver` of the files a job passed over, in catalogue order.
+void TellPassed(const AppState& state, const std::vector<PassedFile>& passed) {
+    if (!state.passedOver) {
+        return;
+    }
+    for (const PassedFile& file : passed) {
+        state.passedOver(PassedOver{PathOf(state.fileCatalogue[file.entry]),
+                                    file.error != 0 ? platform::ErrorText(file.error)
+                                                    : "changed while the search read it"});
+    }
+}
 
 }  // namespace
 
@@ -184,7 +231,7 @@ void FindDuplicates(AppState& state) {
     SizeClassReaders readers(catalogue, index, jobs);
     // Sets waiting for their first file's turn: the groups then stand in the catalogue order
     // of their first members.
-    std::map<uint32_t, std::vector<uint32_t>> pending;
+    std::map<uint32_t, FoundSet> pending;
     size_t nextJob = 0;
 
     for (uint32_t r = 0; r < static_cast<uint32_t>(total); ++r) {
@@ -194,15 +241,17 @@ void FindDuplicates(AppState& state) {
         if (nextJob < jobs.size() && jobs[nextJob].head == r) {
             SizeClassJob& job = jobs[nextJob++];
             readers.WaitFor(job, reference.size >= kProgressThreshold);
-            for (auto& set : job.sets) {
+            TellPassed(state, job.passed);
+            for (FoundSet& set : job.sets) {
                 // Placed in a group: kept out of later groups until its own turn.
-                for (size_t k = 1; k < set.size(); ++k) {
-                    catalogue[set[k]].matched = 1;
+                for (size_t k = 1; k < set.members.size(); ++k) {
+                    catalogue[set.members[k].entry].matched = 1;
                 }
-                uint32_t head = set.front();
+                uint32_t head = set.members.front().entry;
                 pending.emplace(head, std::move(set));
             }
             job.sets.clear();
+            job.passed.clear();
         }
         if (auto found = pending.find(r); found != pending.end()) {
             AppendGroup(state, found->second);
@@ -212,6 +261,10 @@ void FindDuplicates(AppState& state) {
         ShowProgress(PrgOverall, static_cast<int32_t>(int64_t{done} * 100 / total));
     }
     ShowProgress(PrgOverall, 0);
+}
+
+void SetSearchThreads(int32_t count) {
+    readerThreads = count;
 }
 
 void SearchCommand(AppState& state) {

@@ -15,6 +15,19 @@ void SelectAfterRemoval(int32_t list, int32_t removed) {
 
 namespace {
 
+// Deletes the member's file only while its path still names the very file the search compared,
+// unchanged and not write-protected; otherwise the file stays, and the views go on as for any
+// file that could not be deleted.
+void DeleteIfUnchanged(const GroupMember& member) {
+    platform::ExpectedFile expected;
+    expected.folder = member.folder;
+    expected.identity = member.identity;
+    expected.length = member.length;
+    expected.modified = member.modified;
+    platform::RemoveFileIfUnchanged(std::string(member.directory()), std::string(member.name()),
+                                    expected);
+}
+
 // The marked file is deleted only while another member of its group is still a separate file
 // with the same bytes: files may have changed or gone since the search, and a "surplus copy"
 // must never be the last one.
@@ -57,7 +70,7 @@ void DeleteMarkedCommand(AppState& state) {
     MemberList::iterator member = MemberAt(group, m);
     std::string path = FullPath(member->directory(), member->name());
     if (AnotherCopyRemains(state, group, member, path)) {
-        platform::RemoveFile(path);
+        DeleteIfUnchanged(*member);
     }
     MemberList::iterator next = state.memberList.erase(member);
     platform::RemoveLine(LstMembers, m);
@@ -81,7 +94,7 @@ void DeleteGroupCommand(AppState& state) {
     DuplicateGroup& group = state.groupList[static_cast<size_t>(g)];
     MemberList::iterator member = group.firstMember;
     for (int32_t k = 0; k < group.memberCount; ++k) {
-        platform::RemoveFile(FullPath(member->directory(), member->name()));
+        DeleteIfUnchanged(*member);
         member = state.memberList.erase(member);
     }
     RemoveGroup(state, g);

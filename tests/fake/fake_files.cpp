@@ -1,17 +1,25 @@
-// A scripted file system for the scan: folders, their entries in listing order, and faults
-// (a folder that cannot be listed, a listing that breaks off after some entries).
+// A scripted file system: folders, their entries in listing order, and faults (a folder that
+// cannot be listed, a listing that breaks off, reads that fail or end early, opens refused for
+// want of handles).
 #include "fake_files.h"
 
 #include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <map>
+#include <mutex>
 
 namespace fakefs {
 
 namespace {
 Tree tree;
 }  // namespace
+
+// The search opens and closes files on several threads.
+std::mutex& Lock() {
+    static std::mutex mutex;
+    return mutex;
+}
 
 Tree& State() {
     return tree;
@@ -24,13 +32,11 @@ void Reset() {
 
 namespace platform {
 
-struct Listing {
-    const fakefs::Folder* folder = nullptr;
-    size_t next = 0;
-};
 struct OpenFile {
     const fakefs::File* file = nullptr;
+    FileStamp stamp;
     int64_t position = 0;
+    int error = 0;
 };
 
 std::string ProgramDirectory() {
@@ -43,62 +49,96 @@ bool MakeCurrentDirectory(const std::string& directory) {
     return true;
 }
 
-namespace {
-bool Deliver(Listing* listing, ListingEntry& entry) {
-    const fakefs::Folder& folder = *listing->folder;
-    if (listing->next >= folder.entries.size() ||
-        (folder.breaksAfter >= 0 && listing->next >= static_cast<size_t>(folder.breaksAfter))) {
-        return false;
-    }
-    const fakefs::Entry& e = folder.entries[listing->next++];
-    entry.name = e.name;
-    entry.isFolder = e.isFolder;
-    entry.size = e.size;
-    return true;
+void RaiseOpenFileLimit() {}
+
+size_t OpenFileBudget() {
+    return fakefs::State().budget;
 }
+
+std::string ErrorText(int error) {
+    return "error " + std::to_string(error);
+}
+
+namespace {
+
+FileIdentity FolderIdentityOf(const std::string& folder, const fakefs::Folder& entry) {
+    return FileIdentity{2, entry.identity != 0 ? entry.identity : std::hash<std::string>()(folder)};
+}
+
+FileStamp StampOf(const std::string& path, const fakefs::File& file) {
+    const auto& files = fakefs::State().files;
+    FileStamp stamp;
+    stamp.identity.volume = 1;
+    stamp.identity.index =
+        file.inode != 0
+            ? file.inode
+            : 1000 + static_cast<uint64_t>(std::distance(files.begin(), files.find(path)));
+    stamp.length = static_cast<int64_t>(file.content.size());
+    stamp.modified = file.modified;
+    stamp.changed = file.modified;
+    stamp.links = 1;
+    return stamp;
+}
+
 }  // namespace
 
-Listing* ListFirst(const std::string& folder, const std::string& pattern, ListingEntry& entry) {
+bool ReadFolder(const std::string& folder, const std::string& pattern, FolderListing& listing) {
     fakefs::Tree& t = fakefs::State();
     t.listed.push_back(folder);
     t.patterns.push_back(pattern);
+    listing = FolderListing{};
     auto it = t.folders.find(folder);
     if (it == t.folders.end() || it->second.unlistable) {
-        return nullptr;
+        listing.error = 2;
+        return false;
     }
-    auto* listing = new Listing{&it->second, 0};
-    if (!Deliver(listing, entry)) {
-        delete listing;
-        return nullptr;
+    const fakefs::Folder& f = it->second;
+    for (const fakefs::Entry& e : f.entries) {
+        if (f.breaksAfter >= 0 && listing.entries.size() >= static_cast<size_t>(f.breaksAfter)) {
+            listing.error = fakefs::kReadFailed;
+            break;
+        }
+        listing.entries.push_back(ListingEntry{e.name, e.isFolder, e.size});
     }
-    t.open += 1;
-    t.maxOpen = std::max(t.maxOpen, t.open);
-    return listing;
+    listing.identity = FolderIdentityOf(folder, f);
+    listing.identityKnown = true;
+    return true;
 }
 
-bool ListNext(Listing* listing, ListingEntry& entry) {
-    return Deliver(listing, entry);
+bool FolderIdentity(const std::string& folder, FileIdentity& identity, int& error) {
+    auto it = fakefs::State().folders.find(folder);
+    if (it == fakefs::State().folders.end()) {
+        error = 2;
+        return false;
+    }
+    identity = FolderIdentityOf(folder, it->second);
+    return true;
 }
 
-void ListClose(Listing* listing) {
-    fakefs::State().open -= 1;
-    fakefs::State().closed += 1;
-    delete listing;
-}
-
-OpenFile* OpenForReading(const std::string& path, int64_t& length, FileIdentity& identity) {
+OpenFile* OpenForReading(const std::string& path, FileStamp& stamp, OpenFailure& failure) {
+    std::lock_guard lock(fakefs::Lock());
     fakefs::Tree& t = fakefs::State();
+    failure = OpenFailure{};
+    if (t.openFiles >= t.handleLimit) {
+        t.refusedOpens += 1;
+        failure.error = fakefs::kNoHandles;
+        failure.noHandles = true;
+        return nullptr;
+    }
     auto it = t.files.find(path);
     if (it == t.files.end()) {
+        failure.error = 2;
         return nullptr;
     }
-    length = static_cast<int64_t>(it->second.content.size());
-    identity.volume = 1;
-    identity.index = it->second.inode != 0
-                         ? it->second.inode
-                         : 1000 + static_cast<uint64_t>(std::distance(t.files.begin(), it));
+    fakefs::File& file = it->second;
+    if (++file.opens == file.changesOnOpen) {
+        file.content = file.changedContent;
+        file.modified += 1;
+    }
+    stamp = StampOf(path, file);
     t.openFiles += 1;
-    return new OpenFile{&it->second, 0};
+    t.mostOpenFiles = std::max(t.mostOpenFiles, t.openFiles);
+    return new OpenFile{&it->second, stamp};
 }
 
 int64_t ReadBytes(OpenFile* open, void* buffer, size_t count) {
@@ -110,6 +150,7 @@ int64_t ReadBytes(OpenFile* open, void* buffer, size_t count) {
     int64_t want =
         std::max<int64_t>(0, std::min<int64_t>(static_cast<int64_t>(count), end - open->position));
     if (file.failsAt >= 0 && open->position + want > file.failsAt) {
+        open->error = fakefs::kReadFailed;
         return -1;
     }
     std::memcpy(buffer, file.content.data() + open->position, static_cast<size_t>(want));
@@ -117,14 +158,39 @@ int64_t ReadBytes(OpenFile* open, void* buffer, size_t count) {
     return want;
 }
 
+int ReadError(const OpenFile* file) {
+    return file->error;
+}
+
+bool StampOfOpenFile(OpenFile* file, FileStamp& stamp) {
+    std::lock_guard lock(fakefs::Lock());
+    stamp = file->stamp;
+    stamp.length = static_cast<int64_t>(file->file->content.size());
+    stamp.modified = file->file->modified;
+    stamp.changed = file->file->modified;
+    return true;
+}
+
+bool StampOfPath(const std::string& path, FileStamp& stamp, int& error) {
+    auto it = fakefs::State().files.find(path);
+    if (it == fakefs::State().files.end()) {
+        error = 2;
+        return false;
+    }
+    stamp = StampOf(path, it->second);
+    return true;
+}
+
 void CloseFile(OpenFile* open) {
+    std::lock_guard lock(fakefs::Lock());
     if (open != nullptr) {
         fakefs::State().openFiles -= 1;
         delete open;
     }
 }
-bool RemoveFile(const std::string&) {
-    return false;
+
+RemoveOutcome RemoveFileIfUnchanged(const std::string&, const std::string&, const ExpectedFile&) {
+    return RemoveOutcome::Failed;
 }
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -12,13 +13,14 @@ namespace fakefs {
 struct Entry {
     std::string name;
     bool isFolder = false;
-    int32_t size = 0;
+    int64_t size = 0;
 };
 
 struct Folder {
     std::vector<Entry> entries;  // in listing order, "." and ".." included where wanted
     bool unlistable = false;
-    int breaksAfter = -1;  // the listing fails after this many entries
+    int breaksAfter = -1;   // the listing fails after this many entries
+    uint64_t identity = 0;  // 0 takes a fresh one per folder
 };
 
 // A file whose reads can fail or end early at a chosen offset.
@@ -27,7 +29,16 @@ struct File {
     int64_t failsAt = -1;  // a read reaching this offset fails
     int64_t endsAt = -1;   // the data ends here although the length says more
     uint64_t inode = 0;    // the identity; 0 takes a fresh one per path
+    int64_t modified = 0;  // last write
+    // At this open (1 for the first) the file is rewritten with `changedContent` just before
+    // it is opened; 0 never.
+    int changesOnOpen = 0;
+    std::string changedContent{};
+    int opens = 0;
 };
+
+inline constexpr int kNoHandles = 24;  // the error of an open refused for want of handles
+inline constexpr int kReadFailed = 5;
 
 struct Tree {
     std::string programDirectory = "/opt/twinrake/";
@@ -36,14 +47,18 @@ struct Tree {
     int madeCurrent = 0;
     std::vector<std::string> listed;
     std::vector<std::string> patterns;
-    int open = 0;
-    int maxOpen = 0;
-    int closed = 0;
     std::map<std::string, File> files;  // by full path
     int openFiles = 0;
+    int mostOpenFiles = 0;
+    int refusedOpens = 0;
+    // Opens beyond this many files at once are refused for want of handles, although the
+    // budget below says more may be open: something else in the process holds handles.
+    int handleLimit = 1 << 30;
+    size_t budget = 1024;  // what OpenFileBudget says
 };
 
 Tree& State();
 void Reset();
+std::mutex& Lock();  // held while a file is opened or closed
 
 }  // namespace fakefs

@@ -1,6 +1,6 @@
-// The Win32 file system: program and current folder, listings with their search-text limit
-// and loop guard, 64-bit sizes, drive roots, identity, and the core's scan, comparison and
-// deletion running over them.
+// The Win32 file system: program and current folder, listings with their search-text limit,
+// the scan's loop guard, 64-bit sizes, drive roots, identity, paths longer than the ANSI calls
+// take, and the core's scan, comparison, search and checked deletion running over them.
 #include <windows.h>
 #include <winioctl.h>
 
@@ -12,9 +12,11 @@
 #include <tuple>
 #include <vector>
 
+#include "app/state.h"
 #include "catalogue/lists.h"
 #include "catalogue/scan.h"
 #include "detect/compare.h"
+#include "detect/search.h"
 #include "platform/files.h"
 #include "platform/win32/win32_backend.h"
 #include "test_support.h"
@@ -26,26 +28,33 @@ using wintest::MakeFolder;
 using wintest::ScratchFolder;
 using wintest::WriteBytes;
 
-using Entry = std::tuple<std::string, bool, int32_t>;              // name, folder, size
-using Catalogued = std::tuple<std::string, std::string, int32_t>;  // directory, name, size
+using Entry = std::tuple<std::string, bool, int64_t>;              // name, folder, size
+using Catalogued = std::tuple<std::string, std::string, int64_t>;  // directory, name, size
 
-// Every entry of one listing, sorted by name.
+// Every entry of one listing, sorted by name; {"failed"} when it cannot be listed.
 std::vector<Entry> ListAll(const std::string& folder, const std::string& pattern) {
+    platform::FolderListing listing;
+    if (!platform::ReadFolder(folder, pattern, listing)) {
+        return {{"failed", false, listing.error}};
+    }
     std::vector<Entry> entries;
-    platform::ListingEntry entry;
-    platform::Listing* listing = platform::ListFirst(folder, pattern, entry);
-    for (bool more = listing != nullptr; more; more = platform::ListNext(listing, entry)) {
+    for (const platform::ListingEntry& entry : listing.entries) {
         entries.emplace_back(entry.name, entry.isFolder, entry.size);
     }
-    platform::ListClose(listing);
     std::sort(entries.begin(), entries.end());
     return entries;
 }
 
-// The scan's catalogue in its order, or sorted.
-std::vector<Catalogued> Scan(const std::string& folder, bool sorted = false) {
+// The scan's catalogue in its order, or sorted; what it passed over goes to `passed`.
+std::vector<Catalogued> Scan(const std::string& folder, bool sorted = false,
+                             std::vector<std::string>* passed = nullptr) {
     twinrake::FileCatalogue catalogue;
-    twinrake::ScanFolder(catalogue, platform::ProgramDirectory(), folder, "*.*", 0);
+    twinrake::ScanFolder(catalogue, platform::ProgramDirectory(), folder, "*.*", 0,
+                         [&](const twinrake::PassedOver& p) {
+                             if (passed != nullptr) {
+                                 passed->push_back(p.path + ": " + p.reason);
+                             }
+                         });
     std::vector<Catalogued> entries;
     for (const twinrake::FileEntry& entry : catalogue) {
         entries.emplace_back(entry.directory(), entry.name(), entry.size);
@@ -63,7 +72,9 @@ void ExpectedWalk(const std::string& folder, std::vector<Catalogued>& entries) {
     for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
         std::string name = found.cFileName;
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-            entries.emplace_back(folder, name, static_cast<int32_t>(found.nFileSizeLow));
+            entries.emplace_back(
+                folder, name,
+                static_cast<int64_t>((uint64_t{found.nFileSizeHigh} << 32) | found.nFileSizeLow));
         } else if (name != "." && name != "..") {
             ExpectedWalk(folder + "\\" + name, entries);
         }
@@ -71,7 +82,7 @@ void ExpectedWalk(const std::string& folder, std::vector<Catalogued>& entries) {
     FindClose(search);
 }
 
-int32_t Compare(const std::string& first, const std::string& second, int32_t size) {
+int32_t Compare(const std::string& first, const std::string& second, int64_t size) {
     return twinrake::CompareFiles(platform::ProgramDirectory(), first, second, size);
 }
 
@@ -122,13 +133,13 @@ TEST(ListingTest, SearchTextIsFolderBackslashPatternOfAtMost254Characters) {
     std::string at251 = at250 + "e";
     ASSERT_TRUE(CreateDirectoryA(("\\\\?\\" + at250).c_str(), nullptr)) << GetLastError();
     ASSERT_TRUE(CreateDirectoryA(("\\\\?\\" + at251).c_str(), nullptr)) << GetLastError();
-    EXPECT_FALSE(ListAll(at250, "*.*").empty());
-    EXPECT_TRUE(ListAll(at251, "*.*").empty());
+    EXPECT_EQ(ListAll(at250, "*.*").size(), 2u);  // "." and ".."
+    EXPECT_EQ(ListAll(at251, "*.*"), (std::vector<Entry>{{"failed", false, 206}}));
     RemoveDirectoryA(("\\\\?\\" + at250).c_str());
     RemoveDirectoryA(("\\\\?\\" + at251).c_str());
 }
 
-TEST(ListingTest, GivesDotsFilesAndFoldersWithTheLow32BitsOfTheirSizes) {
+TEST(ListingTest, GivesDotsFilesAndFoldersWithTheirTrueSizes) {
     ScratchFolder scratch;
     WriteBytes(scratch / "a.txt", "abc");
     WriteBytes(scratch / "empty.bin", "");
@@ -141,12 +152,11 @@ TEST(ListingTest, GivesDotsFilesAndFoldersWithTheLow32BitsOfTheirSizes) {
     EXPECT_EQ(ListAll(scratch.Path(), "*.*"), all);
     EXPECT_EQ(ListAll(scratch.Path(), ""), all);  // an empty pattern matches every name
     EXPECT_EQ(ListAll(scratch.Path(), "*.txt"), (std::vector<Entry>{{"a.txt", false, 3}}));
-    platform::ListingEntry entry;
-    EXPECT_EQ(platform::ListFirst(scratch / "missing", "*.*", entry), nullptr);
-    EXPECT_EQ(platform::ListFirst(scratch / "a.txt", "*.*", entry), nullptr);
-    EXPECT_EQ(platform::ListFirst(scratch.Path(), "*.nothing", entry), nullptr);
+    EXPECT_EQ(std::get<0>(ListAll(scratch / "missing", "*.*").at(0)), "failed");
+    EXPECT_EQ(std::get<0>(ListAll(scratch / "a.txt", "*.*").at(0)), "failed");
+    EXPECT_TRUE(ListAll(scratch.Path(), "*.nothing").empty());  // listed, nothing matched
 
-    // The size is the low 32 bits as signed, while the open sees all 64.
+    // Sizes beyond 32 bits, in the listing and at the open alike.
     for (auto [name, length] :
          {std::pair{"big.bin", 3000000000LL}, {"wrap.bin", (1LL << 32) + 5}}) {
         HANDLE file = CreateFileA((scratch / name).c_str(), GENERIC_WRITE, 0, nullptr,
@@ -158,14 +168,16 @@ TEST(ListingTest, GivesDotsFilesAndFoldersWithTheLow32BitsOfTheirSizes) {
         EXPECT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file));
         CloseHandle(file);
     }
-    EXPECT_EQ(ListAll(scratch.Path(), "*.bin"), (std::vector<Entry>{{"big.bin", false, -1294967296},
-                                                                    {"empty.bin", false, 0},
-                                                                    {"wrap.bin", false, 5}}));
-    int64_t length = 0;
-    platform::FileIdentity identity;
-    platform::OpenFile* file = platform::OpenForReading(scratch / "wrap.bin", length, identity);
+    EXPECT_EQ(ListAll(scratch.Path(), "*.bin"),
+              (std::vector<Entry>{{"big.bin", false, 3000000000LL},
+                                  {"empty.bin", false, 0},
+                                  {"wrap.bin", false, (1LL << 32) + 5}}));
+    EXPECT_EQ(Scan(scratch.Path(), true)[1], (Catalogued{scratch.Path(), "big.bin", 3000000000LL}));
+    platform::FileStamp stamp;
+    platform::OpenFailure failure;
+    platform::OpenFile* file = platform::OpenForReading(scratch / "wrap.bin", stamp, failure);
     ASSERT_NE(file, nullptr);
-    EXPECT_EQ(length, (1LL << 32) + 5);
+    EXPECT_EQ(stamp.length, (1LL << 32) + 5);
     platform::CloseFile(file);
     // Same low 32 bits, different real length: never identical.
     WriteBytes(scratch / "five.bin", std::string(5, '\0'));
@@ -216,23 +228,25 @@ TEST(DriveRootTest, FilesOfTheRootHaveTheDriveAsDirectory) {
 
 // tools/test-windows.sh makes <loop>\a.txt, <loop>\sub\b.txt and <loop>\sub\up, a link back
 // to <loop> (Wine shows a Unix symbolic link to a folder as a folder).
-TEST(LoopTest, OnlyListingsOpenOnTheDescentPathRefuseSoTheScanEnds) {
+TEST(LoopTest, FolderThatLeadsBackUpIsNotWalkedAgainSoTheScanEnds) {
     std::string loop = Environment("TWINRAKE_LOOP_FOLDER");
     ASSERT_TRUE(!loop.empty() && Exists(loop + "\\sub\\up\\a.txt"))
         << "set TWINRAKE_LOOP_FOLDER to a folder whose sub\\up leads back to it "
            "(tools/test-windows.sh makes one)";
-    EXPECT_EQ(Scan(loop + "\\", true),
+    std::vector<std::string> passed;
+    EXPECT_EQ(Scan(loop + "\\", true, &passed),
               (std::vector<Catalogued>{{loop, "a.txt", 1}, {loop + "\\sub", "b.txt", 2}}));
-    platform::ListingEntry entry;
-    platform::Listing* outer = platform::ListFirst(loop, "*.*", entry);
-    ASSERT_NE(outer, nullptr);
-    platform::Listing* sub = platform::ListFirst(loop + "\\sub", "*.*", entry);
-    EXPECT_NE(sub, nullptr);
-    EXPECT_EQ(platform::ListFirst(loop + "\\sub\\up", "*.*", entry), nullptr);
-    platform::ListClose(sub);
-    platform::ListClose(outer);
-    // With nothing open above it, the link is an ordinary folder to list.
-    EXPECT_FALSE(ListAll(loop + "\\sub\\up", "*.*").empty());
+    EXPECT_EQ(passed, (std::vector<std::string>{loop + "\\sub\\up: leads back to " + loop}));
+    // On its own, the link is an ordinary folder to list.
+    EXPECT_EQ(ListAll(loop + "\\sub\\up", "*.*").size(), 4u);
+}
+
+// Opens through a stamp, with the identity; false if it cannot be opened.
+bool Stamp(const std::string& path, platform::FileStamp& stamp) {
+    platform::OpenFailure failure;
+    platform::OpenFile* file = platform::OpenForReading(path, stamp, failure);
+    platform::CloseFile(file);
+    return file != nullptr;
 }
 
 TEST(OpenTest, ReadsAllWithReadSharingOnlyAndTellsIdentityAcrossHardLinks) {
@@ -242,11 +256,12 @@ TEST(OpenTest, ReadsAllWithReadSharingOnlyAndTellsIdentityAcrossHardLinks) {
     WriteBytes(scratch / "two.bin", content);
     ASSERT_TRUE(
         CreateHardLinkA((scratch / "link.bin").c_str(), (scratch / "one.bin").c_str(), nullptr));
-    int64_t length = 0;
-    platform::FileIdentity first, again, other, linked;
-    platform::OpenFile* file = platform::OpenForReading(scratch / "one.bin", length, first);
+    platform::FileStamp first, again, other, linked;
+    platform::OpenFailure failure;
+    platform::OpenFile* file = platform::OpenForReading(scratch / "one.bin", first, failure);
     ASSERT_NE(file, nullptr);
-    EXPECT_EQ(length, 1 << 20);
+    EXPECT_EQ(first.length, 1 << 20);
+    EXPECT_EQ(first.links, 2u);
     std::string read(content.size() + 100, '\0');
     EXPECT_EQ(platform::ReadBytes(file, read.data(), read.size()), 1 << 20);
     EXPECT_EQ(read.substr(0, content.size()), content);
@@ -256,23 +271,44 @@ TEST(OpenTest, ReadsAllWithReadSharingOnlyAndTellsIdentityAcrossHardLinks) {
         CreateFileA((scratch / "one.bin").c_str(), GENERIC_WRITE,
                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
-    for (auto [name, identity] :
+    for (auto [name, stamp] :
          {std::pair{"one.bin", &again}, {"two.bin", &other}, {"link.bin", &linked}}) {
-        platform::OpenFile* second = platform::OpenForReading(scratch / name, length, *identity);
-        EXPECT_NE(second, nullptr) << name;
-        platform::CloseFile(second);
+        EXPECT_TRUE(Stamp(scratch / name, *stamp)) << name;
     }
+    platform::FileStamp now;
+    EXPECT_TRUE(platform::StampOfOpenFile(file, now));
+    EXPECT_EQ(now.modified, first.modified);
     platform::CloseFile(file);
-    EXPECT_EQ(again, first);
-    EXPECT_NE(other, first);
-    EXPECT_EQ(linked, first);
+    EXPECT_EQ(again.identity, first.identity);
+    EXPECT_NE(other.identity, first.identity);
+    EXPECT_EQ(linked.identity, first.identity);
+    int error = 0;
+    EXPECT_TRUE(platform::StampOfPath(scratch / "link.bin", now, error));
+    EXPECT_EQ(now.identity, first.identity);
+    EXPECT_FALSE(platform::StampOfPath(scratch / "missing", now, error));
+    EXPECT_EQ(error, ERROR_FILE_NOT_FOUND);
     // A file someone is writing cannot be opened; neither can what is missing or a folder.
     writer = CreateFileA((scratch / "two.bin").c_str(), GENERIC_WRITE,
                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_EQ(platform::OpenForReading(scratch / "two.bin", length, other), nullptr);
+    EXPECT_FALSE(Stamp(scratch / "two.bin", other));
     CloseHandle(writer);
-    EXPECT_EQ(platform::OpenForReading(scratch / "missing", length, other), nullptr);
-    EXPECT_EQ(platform::OpenForReading(scratch.Path(), length, other), nullptr);
+    EXPECT_EQ(platform::OpenForReading(scratch / "missing", other, failure), nullptr);
+    EXPECT_EQ(failure.error, ERROR_FILE_NOT_FOUND);
+    EXPECT_FALSE(failure.noHandles);
+    EXPECT_FALSE(Stamp(scratch.Path(), other));
+}
+
+// What the search recorded of a file, as the deletion expects it.
+platform::ExpectedFile Expect(const std::string& folder, const std::string& name) {
+    platform::FileStamp stamp;
+    EXPECT_TRUE(Stamp(folder + "\\" + name, stamp)) << name;
+    platform::ExpectedFile expected;
+    int error = 0;
+    EXPECT_TRUE(platform::FolderIdentity(folder, expected.folder, error));
+    expected.identity = stamp.identity;
+    expected.length = stamp.length;
+    expected.modified = stamp.modified;
+    return expected;
 }
 
 TEST(CompareAndDeleteTest, ThroughTheWin32Calls) {
@@ -287,20 +323,87 @@ TEST(CompareAndDeleteTest, ThroughTheWin32Calls) {
     EXPECT_EQ(Compare(scratch / "missing", scratch / "a", 5001), 0);
     EXPECT_EQ(Compare(scratch / "a", scratch / "missing", 5001), 0);
     EXPECT_EQ(Compare(scratch / "a", scratch / "b", 5000), 0);  // the size has changed since
+    EXPECT_TRUE(twinrake::StillCopies(platform::ProgramDirectory(), scratch / "a", scratch / "b"));
+    EXPECT_FALSE(twinrake::StillCopies(platform::ProgramDirectory(), scratch / "a", scratch / "a"));
+    using platform::RemoveOutcome;
+    auto remove = [&](const std::string& name, const platform::ExpectedFile& expected) {
+        return platform::RemoveFileIfUnchanged(scratch.Path(), name, expected);
+    };
     // Every file was closed again, also after a failed open: all can be deleted.
-    EXPECT_TRUE(platform::RemoveFile(scratch / "a"));
-    EXPECT_TRUE(platform::RemoveFile(scratch / "b"));
+    platform::ExpectedFile a = Expect(scratch.Path(), "a");
+    EXPECT_EQ(remove("a", a), RemoveOutcome::Removed);
     EXPECT_FALSE(Exists(scratch / "a"));
-    EXPECT_TRUE(Exists(scratch / "c"));
-    EXPECT_FALSE(platform::RemoveFile(scratch / "a"));
-    // Held open without delete sharing: it stays. A folder is no file.
+    EXPECT_EQ(remove("a", a), RemoveOutcome::Changed);  // gone already
+    // Held open without delete sharing: it stays.
+    platform::ExpectedFile c = Expect(scratch.Path(), "c");
     HANDLE held = CreateFileA((scratch / "c").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, 0, nullptr);
-    EXPECT_FALSE(platform::RemoveFile(scratch / "c"));
+    EXPECT_EQ(remove("c", c), RemoveOutcome::Failed);
     CloseHandle(held);
     EXPECT_TRUE(Exists(scratch / "c"));
-    EXPECT_FALSE(platform::RemoveFile(scratch.Path()));
-    EXPECT_TRUE(Exists(scratch.Path()));
+    // Rewritten since (other bytes, a new last write), or another file under its name: stays.
+    platform::ExpectedFile b = Expect(scratch.Path(), "b");
+    Sleep(20);
+    WriteBytes(scratch / "b", last);
+    EXPECT_EQ(remove("b", b), RemoveOutcome::Changed);
+    EXPECT_EQ(remove("b", c), RemoveOutcome::Changed);
+    EXPECT_TRUE(Exists(scratch / "b"));
+    // Read-only: stays, as DeleteFileA would refuse it.
+    ASSERT_TRUE(SetFileAttributesA((scratch / "c").c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(remove("c", c), RemoveOutcome::WriteProtected);
+    EXPECT_TRUE(Exists(scratch / "c"));
+    SetFileAttributesA((scratch / "c").c_str(), FILE_ATTRIBUTE_NORMAL);
+    // Its folder swapped for another of the same name holding a file of the same name.
+    MakeFolder(scratch / "f");
+    WriteBytes(scratch / "f\\x", content);
+    platform::ExpectedFile x = Expect(scratch / "f", "x");
+    ASSERT_TRUE(MoveFileA((scratch / "f").c_str(), (scratch / "g").c_str()));
+    MakeFolder(scratch / "f");
+    ASSERT_TRUE(CopyFileA((scratch / "g\\x").c_str(), (scratch / "f\\x").c_str(), FALSE));
+    EXPECT_EQ(platform::RemoveFileIfUnchanged(scratch / "f", "x", x), RemoveOutcome::Changed);
+    EXPECT_TRUE(Exists(scratch / "f\\x"));
+    EXPECT_EQ(platform::RemoveFileIfUnchanged(scratch / "g", "x", x), RemoveOutcome::Removed);
+}
+
+// A folder as deep as a listing may go, and a file whose full path is longer than the ANSI
+// calls take: it is catalogued, grouped with its copy, and deleted like any other.
+TEST(LongPathTest, FileBeyondTheAnsiLimitIsFoundAndDeleted) {
+    ScratchFolder scratch;
+    std::string folder = scratch.Path();
+    while (folder.size() + 1 + 100 < 240) {
+        folder += "\\" + std::string(100, 'd');
+        MakeFolder(folder);
+    }
+    folder += "\\" + std::string(244 - folder.size(), 'e');
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << GetLastError();
+    std::string name(40, 'n');
+    std::string content = wintest::Pattern(7000, 11);
+    HANDLE file = CreateFileW((L"\\\\?\\" + std::wstring(folder.begin(), folder.end()) + L"\\" +
+                               std::wstring(name.begin(), name.end()))
+                                  .c_str(),
+                              GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
+    DWORD written = 0;
+    WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    CloseHandle(file);
+    WriteBytes(scratch / "copy", content);
+    ASSERT_GT((folder + "\\" + name).size(), static_cast<size_t>(MAX_PATH));
+
+    twinrake::AppState state;
+    state.programDirectory = platform::ProgramDirectory();
+    twinrake::ScanFolder(state.fileCatalogue, state.programDirectory, scratch.Path(), "*.*", 0);
+    twinrake::FindDuplicates(state);
+    ASSERT_EQ(state.groupList.size(), 1u);
+    ASSERT_EQ(state.groupList[0].memberCount, 2);
+    auto deep = std::find_if(state.memberList.begin(), state.memberList.end(),
+                             [&](const twinrake::GroupMember& m) { return m.name() == name; });
+    ASSERT_NE(deep, state.memberList.end());
+    EXPECT_EQ(deep->directory(), folder);
+    platform::ExpectedFile expected{deep->folder, deep->identity, deep->length, deep->modified};
+    EXPECT_EQ(platform::RemoveFileIfUnchanged(folder, name, expected),
+              platform::RemoveOutcome::Removed);
+    EXPECT_TRUE(ListAll(folder, "*.*").size() == 2u);  // only "." and ".." are left
+    EXPECT_TRUE(Exists(scratch / "copy"));
 }
 
 }  // namespace

@@ -28,17 +28,12 @@ const char* const kUsage =
 
 // Whether `folder` can be listed at all, told apart from one that is merely empty.
 bool CanList(const std::string& folder) {
-    platform::ListingEntry entry;
     std::string trimmed = folder;
     if (trimmed.size() > 1 && trimmed.back() == platform::kPathSeparator) {
         trimmed.pop_back();
     }
-    platform::Listing* listing = platform::ListFirst(trimmed, "*.*", entry);
-    if (listing == nullptr) {
-        return false;  // every folder that exists holds at least "." and ".."
-    }
-    platform::ListClose(listing);
-    return true;
+    platform::FolderListing listing;
+    return platform::ReadFolder(trimmed, "*.*", listing);
 }
 
 }  // namespace
@@ -62,6 +57,7 @@ int main(int argc, char** argv) {
     }
     twinrake::AppState state;
     state.programDirectory = platform::ProgramDirectory();
+    platform::RaiseOpenFileLimit();
     int listed = 0;
     for (const std::string& folder : folders) {
         if (!CanList(folder)) {

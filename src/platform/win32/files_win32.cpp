@@ -1,6 +1,7 @@
 // The file system on Win32, ANSI throughout. Folder links (junctions, symbolic links) are
-// listed like folders and so descended; a listing of a folder that is already open further up
-// the descent is refused, which ends every loop such links can make.
+// listed like folders and so descended; the scan itself refuses a folder that is already on
+// its descent path, which ends every loop such links can make. Files whose full path is too
+// long for the ANSI calls are opened and deleted through the wide calls with a \\?\ path.
 #include <windows.h>
 
 #include <algorithm>
@@ -12,25 +13,16 @@
 
 namespace platform {
 
-struct Listing {
-    HANDLE search = INVALID_HANDLE_VALUE;
-    bool identityKnown = false;
-    FileIdentity identity;
-};
-
 struct OpenFile {
     HANDLE handle = INVALID_HANDLE_VALUE;
+    int error = 0;
 };
 
 namespace {
 
 constexpr DWORD kProgramPathBuffer = 500;
-
-// The listings open right now. A scan holds exactly those of the folders on its descent path.
-std::vector<Listing*>& OpenListings() {
-    static std::vector<Listing*> listings;
-    return listings;
-}
+// Handles are not scarce on Windows; the search gains nothing from more than this.
+constexpr size_t kHandleBudget = 2048;
 
 FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& information) {
     FileIdentity identity;
@@ -40,22 +32,83 @@ FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& information) {
     return identity;
 }
 
+int64_t Join(DWORD high, DWORD low) {
+    return static_cast<int64_t>((static_cast<uint64_t>(high) << 32) | low);
+}
+
+int64_t TimeOf(const FILETIME& time) {
+    return Join(time.dwHighDateTime, time.dwLowDateTime);
+}
+
+bool IsNoHandles(DWORD error) {
+    return error == ERROR_TOO_MANY_OPEN_FILES || error == ERROR_NO_SYSTEM_RESOURCES;
+}
+
+// The wide \\?\ form of an ANSI path, which the system takes at any length.
+std::wstring LongForm(const std::string& path) {
+    int length =
+        MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), wide.data(), length);
+    DWORD full = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (full > 0) {
+        std::wstring absolute(full, L'\0');
+        DWORD written = GetFullPathNameW(wide.c_str(), full, absolute.data(), nullptr);
+        absolute.resize(written);
+        wide = std::move(absolute);
+    }
+    if (wide.rfind(L"\\\\", 0) == 0) {
+        return L"\\\\?\\UNC\\" + wide.substr(2);  // a share: \\server\share\...
+    }
+    return L"\\\\?\\" + wide;
+}
+
+// CreateFileA for paths it takes; the wide call with the \\?\ form for longer ones.
+HANDLE OpenPath(const std::string& path, DWORD access, DWORD share, DWORD flags) {
+    if (path.size() < MAX_PATH) {
+        return CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr);
+    }
+    return CreateFileW(LongForm(path).c_str(), access, share, nullptr, OPEN_EXISTING, flags,
+                       nullptr);
+}
+
+bool StampOfHandle(HANDLE handle, FileStamp& stamp, DWORD* attributes = nullptr) {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(handle, &information)) {
+        return false;
+    }
+    stamp.identity = IdentityOf(information);
+    stamp.length = Join(information.nFileSizeHigh, information.nFileSizeLow);
+    stamp.modified = TimeOf(information.ftLastWriteTime);
+    stamp.links = information.nNumberOfLinks;
+    // A rename or a new name changes the change time, not the last write.
+    FILE_BASIC_INFO basic;
+    stamp.changed = GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)
+                        ? basic.ChangeTime.QuadPart
+                        : stamp.modified;
+    if (attributes != nullptr) {
+        *attributes = information.dwFileAttributes;
+    }
+    return true;
+}
+
 // The identity of a folder, through a handle that asks for no access to its content.
-bool FolderIdentity(const std::string& folder, FileIdentity& identity) {
+bool IdentityOfFolder(const std::string& folder, FileIdentity& identity, DWORD& error) {
     std::string path = folder;
     if (path.empty()) {
         path.push_back('.');  // the current folder, which the search text "*.*" lists
     } else if (path.back() == ':') {
         path.push_back('\\');  // "D:" alone would be the drive's current folder
     }
-    HANDLE handle =
-        CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE handle = OpenPath(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             FILE_FLAG_BACKUP_SEMANTICS);
     if (handle == INVALID_HANDLE_VALUE) {
+        error = GetLastError();
         return false;
     }
     BY_HANDLE_FILE_INFORMATION information;
     bool known = GetFileInformationByHandle(handle, &information) != 0;
+    error = known ? 0 : GetLastError();
     CloseHandle(handle);
     if (known) {
         identity = IdentityOf(information);
@@ -66,7 +119,7 @@ bool FolderIdentity(const std::string& folder, FileIdentity& identity) {
 void Describe(const WIN32_FIND_DATAA& found, ListingEntry& entry) {
     entry.name.assign(found.cFileName);
     entry.isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    entry.size = static_cast<int32_t>(found.nFileSizeLow);
+    entry.size = Join(found.nFileSizeHigh, found.nFileSizeLow);
 }
 
 }  // namespace
@@ -103,72 +156,85 @@ bool MakeCurrentDirectory(const std::string& directory) {
     return !directory.empty() && SetCurrentDirectoryA(directory.c_str()) != 0;
 }
 
-Listing* ListFirst(const std::string& folder, const std::string& pattern, ListingEntry& entry) {
-    std::string searchText;
-    if (!win32::FormSearchText(folder, pattern, searchText)) {
-        return nullptr;
-    }
-    auto listing = new Listing;
-    listing->identityKnown = FolderIdentity(folder, listing->identity);
-    if (listing->identityKnown) {
-        for (const Listing* open : OpenListings()) {
-            if (open->identityKnown && open->identity == listing->identity) {
-                delete listing;  // a link back to a folder on the descent path
-                return nullptr;
-            }
-        }
-    }
-    WIN32_FIND_DATAA found;
-    listing->search = FindFirstFileA(searchText.c_str(), &found);
-    if (listing->search == INVALID_HANDLE_VALUE) {
-        delete listing;
-        return nullptr;
-    }
-    Describe(found, entry);
-    OpenListings().push_back(listing);
-    return listing;
+// Windows sets no small per-process limit on handles: nothing to raise.
+void RaiseOpenFileLimit() {}
+
+size_t OpenFileBudget() {
+    return kHandleBudget;
 }
 
-bool ListNext(Listing* listing, ListingEntry& entry) {
-    if (listing == nullptr) {
+std::string ErrorText(int error) {
+    char* text = nullptr;
+    DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string message = length > 0 && text != nullptr ? std::string(text, length)
+                                                        : "error " + std::to_string(error);
+    LocalFree(text);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                                message.back() == ' ' || message.back() == '.')) {
+        message.pop_back();
+    }
+    return message;
+}
+
+bool ReadFolder(const std::string& folder, const std::string& pattern, FolderListing& listing) {
+    listing.entries.clear();
+    listing.identityKnown = false;
+    listing.error = 0;
+    std::string searchText;
+    if (!win32::FormSearchText(folder, pattern, searchText)) {
+        listing.error = ERROR_FILENAME_EXCED_RANGE;
         return false;
     }
+    DWORD ignored = 0;
+    listing.identityKnown = IdentityOfFolder(folder, listing.identity, ignored);
     WIN32_FIND_DATAA found;
-    if (!FindNextFileA(listing->search, &found)) {
-        return false;
+    HANDLE search = FindFirstFileA(searchText.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        // A folder whose names all fail the pattern (or a drive root with no entries at all,
+        // which lacks even "." and "..") is listed, just empty.
+        listing.error = error == ERROR_FILE_NOT_FOUND ? 0 : static_cast<int>(error);
+        return error == ERROR_FILE_NOT_FOUND;
     }
-    Describe(found, entry);
+    do {
+        Describe(found, listing.entries.emplace_back());
+    } while (FindNextFileA(search, &found));
+    DWORD error = GetLastError();
+    if (error != ERROR_NO_MORE_FILES) {
+        listing.error = static_cast<int>(error);  // the listing broke off
+    }
+    FindClose(search);
     return true;
 }
 
-void ListClose(Listing* listing) {
-    if (listing == nullptr) {
-        return;
-    }
-    std::vector<Listing*>& open = OpenListings();
-    open.erase(std::remove(open.begin(), open.end(), listing), open.end());
-    FindClose(listing->search);
-    delete listing;
+bool FolderIdentity(const std::string& folder, FileIdentity& identity, int& error) {
+    DWORD code = 0;
+    bool known = IdentityOfFolder(folder, identity, code);
+    error = static_cast<int>(code);
+    return known;
 }
 
-OpenFile* OpenForReading(const std::string& path, int64_t& length, FileIdentity& identity) {
-    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+OpenFile* OpenForReading(const std::string& path, FileStamp& stamp, OpenFailure& failure) {
+    failure = OpenFailure{};
+    HANDLE handle = OpenPath(path, GENERIC_READ, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL);
     if (handle == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        failure.error = static_cast<int>(error);
+        failure.noHandles = IsNoHandles(error);
         return nullptr;
     }
     // Without its identity and its length a file could be taken for another or for whole:
     // it counts as one that cannot be opened.
-    BY_HANDLE_FILE_INFORMATION information;
-    LARGE_INTEGER size;
-    if (!GetFileInformationByHandle(handle, &information) ||
-        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-        !GetFileSizeEx(handle, &size)) {
+    DWORD attributes = 0;
+    if (!StampOfHandle(handle, stamp, &attributes) ||
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        failure.error = static_cast<int>(
+            (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? ERROR_DIRECTORY : GetLastError());
         CloseHandle(handle);
         return nullptr;
     }
-    identity = IdentityOf(information);
-    length = size.QuadPart;
     return new OpenFile{handle};
 }
 
@@ -183,6 +249,7 @@ int64_t ReadBytes(OpenFile* file, void* buffer, size_t count) {
         DWORD want = static_cast<DWORD>(std::min(count - done, kLargestRequest));
         DWORD got = 0;
         if (!ReadFile(file->handle, at + done, want, &got, nullptr)) {
+            file->error = static_cast<int>(GetLastError());
             return -1;
         }
         if (got == 0) {
@@ -193,6 +260,29 @@ int64_t ReadBytes(OpenFile* file, void* buffer, size_t count) {
     return static_cast<int64_t>(done);
 }
 
+int ReadError(const OpenFile* file) {
+    return file == nullptr ? ERROR_INVALID_HANDLE : file->error;
+}
+
+bool StampOfOpenFile(OpenFile* file, FileStamp& stamp) {
+    return file != nullptr && StampOfHandle(file->handle, stamp);
+}
+
+bool StampOfPath(const std::string& path, FileStamp& stamp, int& error) {
+    // The name itself, a link included, with no access to the content: any reader or writer
+    // may hold the file meanwhile.
+    HANDLE handle = OpenPath(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
+    if (handle == INVALID_HANDLE_VALUE) {
+        error = static_cast<int>(GetLastError());
+        return false;
+    }
+    bool known = StampOfHandle(handle, stamp);
+    error = known ? 0 : static_cast<int>(GetLastError());
+    CloseHandle(handle);
+    return known;
+}
+
 void CloseFile(OpenFile* file) {
     if (file != nullptr) {
         CloseHandle(file->handle);
@@ -200,8 +290,50 @@ void CloseFile(OpenFile* file) {
     }
 }
 
-bool RemoveFile(const std::string& path) {
-    return DeleteFileA(path.c_str()) != 0;
+RemoveOutcome RemoveFileIfUnchanged(const std::string& folder, const std::string& name,
+                                    const ExpectedFile& expected) {
+    FileIdentity folderIdentity;
+    DWORD error = 0;
+    if (!IdentityOfFolder(folder, folderIdentity, error)) {
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+                   ? RemoveOutcome::Changed
+                   : RemoveOutcome::Failed;
+    }
+    if (!(folderIdentity == expected.folder)) {
+        return RemoveOutcome::Changed;  // a folder on the way now leads elsewhere
+    }
+    // The file itself, not what a link there points to, held so that nobody may write, rename
+    // or delete it until it is deleted through this very handle: nothing can come between the
+    // check and the deletion.
+    std::string path = folder + "\\" + name;
+    HANDLE handle = OpenPath(path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
+                             FILE_FLAG_OPEN_REPARSE_POINT);
+    if (handle == INVALID_HANDLE_VALUE) {
+        error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+                   ? RemoveOutcome::Changed
+                   : RemoveOutcome::Failed;
+    }
+    FileStamp now;
+    DWORD attributes = 0;
+    RemoveOutcome outcome = RemoveOutcome::Failed;
+    if (!StampOfHandle(handle, now, &attributes)) {
+        outcome = RemoveOutcome::Failed;
+    } else if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+               !(now.identity == expected.identity) || now.length != expected.length ||
+               now.modified != expected.modified) {
+        outcome = RemoveOutcome::Changed;
+    } else if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        outcome = RemoveOutcome::WriteProtected;  // as DeleteFileA refuses it
+    } else {
+        FILE_DISPOSITION_INFO disposition{TRUE};
+        outcome = SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                             sizeof disposition)
+                      ? RemoveOutcome::Removed
+                      : RemoveOutcome::Failed;
+    }
+    CloseHandle(handle);
+    return outcome;
 }
 
 }  // namespace platform
