@@ -1,4 +1,6 @@
 // The two deletion commands, driven as a user drives them: add, search, select, delete.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -218,6 +220,79 @@ TEST_F(DeletionTest, MarkedFileStaysWhenNoOtherCopyRemains) {
     // The views follow the command as for any file that could not be deleted.
     EXPECT_EQ(Lines(LstGroups), (Lines_{"3: a1, a2, a3", "3: c1, c2, c3"}));
     EXPECT_EQ(state.groupList[1].memberCount, 2);
+}
+
+}  // namespace
+}  // namespace twinrake
+
+namespace twinrake {
+namespace {
+
+// The disk changes between the search and the click: a deletion removes only a file that is
+// still the very one the search compared, reached in the very folder it was found in, and
+// not write-protected. Whatever stays on disk, the views go on as for any file that could not
+// be deleted.
+TEST_F(DeletionTest, GroupDeletionLeavesChangedVanishedAndWriteProtectedMembersAlone) {
+    fake::SelectByUser(LstGroups, 0);  // a1, a2, a3
+    fake::Do([&] {
+        std::filesystem::remove(P("a1"));        // gone behind the program's back
+        tree.Write("a2/a2", Content(97, 5000));  // no longer a copy of anything
+    });
+    fake::Click(BtnDeleteGroup);
+    fake::SelectByUser(LstGroups, 1);  // c1, c2, c3 moved up to line 1
+    fake::Do([&] { chmod(P("c2").c_str(), 0444); });
+    fake::Click(BtnDeleteGroup);
+    Run();
+    EXPECT_EQ(tree.Read("a2/a2"), Content(97, 5000));
+    EXPECT_FALSE(OnDisk("a3"));  // the others still go
+    EXPECT_TRUE(OnDisk("c2"));
+    EXPECT_FALSE(OnDisk("c1"));
+    EXPECT_FALSE(OnDisk("c3"));
+    EXPECT_EQ(Lines(LstGroups), (Lines_{"2: b1, b2"}));
+    EXPECT_EQ(Caption(LblGroups), "Dateien mit gleichem Inhalt (1)");
+    EXPECT_EQ(state.memberList.size(), 2u);
+}
+
+TEST_F(DeletionTest, FolderSwappedForALinkLeadsNowhere) {
+    // b2's folder moves away and a link to another folder takes its place; that folder holds
+    // a file of the same name and the same bytes, never scanned nor shown.
+    fake::SelectByUser(LstGroups, 1);  // b1, b2
+    fake::SelectByUser(LstMembers, 1);
+    fake::Do([&] {
+        std::filesystem::rename(tree.Path("b2"), tree.Path("b2-moved"));
+        tree.Write("elsewhere/b2", Content(2, 5000));
+        tree.Symlink(tree.Path("elsewhere"), "b2");
+    });
+    fake::Click(BtnDeleteMarked);
+    fake::SelectByUser(LstGroups, 0);  // a1, a2, a3
+    fake::Do([&] {
+        std::filesystem::rename(tree.Path("a3"), tree.Path("a3-moved"));
+        tree.Write("elsewhere/a3", Content(1, 5000));
+        tree.Symlink(tree.Path("elsewhere"), "a3");
+    });
+    fake::Click(BtnDeleteGroup);
+    Run();
+    EXPECT_TRUE(tree.Exists("elsewhere/b2"));
+    EXPECT_TRUE(tree.Exists("b2-moved/b2"));
+    EXPECT_TRUE(tree.Exists("elsewhere/a3"));
+    EXPECT_TRUE(tree.Exists("a3-moved/a3"));
+    EXPECT_FALSE(OnDisk("a1"));
+    EXPECT_FALSE(OnDisk("a2"));
+    EXPECT_TRUE(OnDisk("b1"));  // the pair dissolved; its last listed copy is never deleted
+    EXPECT_EQ(Lines(LstGroups), (Lines_{"3: c1, c2, c3"}));
+}
+
+TEST_F(DeletionTest, MarkedWriteProtectedFileStays) {
+    fake::SelectByUser(LstGroups, 2);  // c1, c2, c3
+    fake::SelectByUser(LstMembers, 1);
+    fake::Do([&] { chmod(P("c2").c_str(), 0400); });
+    fake::Click(BtnDeleteMarked);
+    fake::Click(BtnDeleteMarked);  // c3 is marked now, and writable
+    Run();
+    EXPECT_TRUE(OnDisk("c2"));
+    EXPECT_FALSE(OnDisk("c3"));
+    EXPECT_TRUE(OnDisk("c1"));
+    EXPECT_EQ(Lines(LstGroups).size(), 2u);  // the group fell to one member
 }
 
 }  // namespace

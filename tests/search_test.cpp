@@ -1,6 +1,8 @@
 // FindDuplicates over real files: groups, their order, the marks, progress, the rule that a
 // file is never its own duplicate, and agreement with a literal nested search on random trees.
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 
 #include <gtest/gtest.h>
 
@@ -14,6 +16,7 @@
 #include "catalogue/scan.h"
 #include "detect/identical_sets.h"
 #include "detect/search.h"
+#include "oracle.h"
 #include "session.h"
 #include "temp_tree.h"
 
@@ -21,100 +24,12 @@ namespace twinrake {
 namespace {
 
 using testing_support::Content;
+using testing_support::Groups;
+using testing_support::GroupsOf;
+using testing_support::Identity;
+using testing_support::IdentityOf;
+using testing_support::OracleGroups;
 using testing_support::TempTree;
-
-using Groups = std::vector<std::vector<std::string>>;
-
-Groups GroupsOf(const AppState& state) {
-    Groups out;
-    for (const DuplicateGroup& group : state.groupList) {
-        std::vector<std::string> members;
-        auto member = group.firstMember;
-        for (int32_t k = 0; k < group.memberCount; ++k, ++member) {
-            members.push_back(FullPath(member->directory(), member->name()));
-        }
-        out.push_back(members);
-    }
-    return out;
-}
-
-// The search as first described: every pair walked, every byte read one at a time; plus the
-// rule that another name of a file already placed joins nothing.
-struct Identity {
-    dev_t device;
-    ino_t inode;
-    bool operator==(const Identity&) const = default;
-};
-
-bool IdentityOf(const std::string& path, Identity& identity) {
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0) {
-        return false;
-    }
-    identity = {info.st_dev, info.st_ino};
-    return true;
-}
-
-int LiteralCompare(const std::string& first, const std::string& second, int32_t size) {
-    std::ifstream a(first, std::ios::binary);
-    if (!a) {
-        return 0;
-    }
-    std::ifstream b(second, std::ios::binary);
-    if (!b) {
-        return 0;
-    }
-    for (int32_t p = 1; p <= size; ++p) {
-        char x = 0;
-        char y = 0;
-        if (!a.get(x) || !b.get(y) || x != y) {
-            return 0;
-        }
-    }
-    return 1;
-}
-
-Groups OracleGroups(const FileCatalogue& catalogue) {
-    std::vector<uint8_t> matched(static_cast<size_t>(catalogue.Count()), 0);
-    Groups out;
-    for (size_t r = 0; r < matched.size(); ++r) {
-        matched[r] = 0;
-        const FileEntry& reference = catalogue[r];
-        std::string referencePath = FullPath(reference.directory(), reference.name());
-        std::vector<std::string>* group = nullptr;
-        std::vector<Identity> placed;
-        for (size_t c = r + 1; c < matched.size(); ++c) {
-            const FileEntry& candidate = catalogue[c];
-            if (candidate.size != reference.size || candidate.size <= 0 || matched[c] != 0) {
-                continue;
-            }
-            std::string candidatePath = FullPath(candidate.directory(), candidate.name());
-            Identity ci{};
-            Identity ri{};
-            if (IdentityOf(candidatePath, ci) && IdentityOf(referencePath, ri)) {
-                bool same = ci == ri;
-                for (const Identity& p : placed) {
-                    same = same || ci == p;
-                }
-                if (same) {
-                    matched[c] = 1;
-                    continue;
-                }
-            }
-            if (LiteralCompare(candidatePath, referencePath, candidate.size) == 1) {
-                if (group == nullptr) {
-                    out.push_back({referencePath});
-                    group = &out.back();
-                    placed.push_back(ri);
-                }
-                group->push_back(candidatePath);
-                placed.push_back(ci);
-                matched[c] = 1;
-            }
-        }
-    }
-    return out;
-}
 
 class SearchTest : public SessionTest {
   protected:
@@ -127,9 +42,7 @@ class SearchTest : public SessionTest {
         const std::string* directory = state.fileCatalogue.AddDirectory(tree.root());
         for (const std::string& name : names) {
             struct stat info;
-            int32_t size = stat(tree.Path(name).c_str(), &info) == 0
-                               ? static_cast<int32_t>(static_cast<uint32_t>(info.st_size))
-                               : 0;
+            int64_t size = stat(tree.Path(name).c_str(), &info) == 0 ? info.st_size : 0;
             state.fileCatalogue.Append(directory, name, size);
         }
     }
@@ -284,6 +197,42 @@ TEST_F(SearchTest, VanishedFileJoinsNoGroupAndSecondSearchRepeatsTheFirst) {
     ExpectMarksClear();
 }
 
+// Files of 2 GiB and more are found twice like any other; a small file that begins with the
+// same bytes as the large ones (and has their size's low 32 bits) joins neither. Sparse files
+// in memory (tmpfs), where reading the gigabytes of their holes takes well under a second.
+class BigFileTest : public SessionTest {};
+
+TEST_F(BigFileTest, FilesOfTwoGibibytesAndMoreWithTheirTrueSizes) {
+    struct statfs info;
+    if (statfs("/dev/shm", &info) != 0 || info.f_type != TMPFS_MAGIC) {
+        GTEST_SKIP() << "needs /dev/shm as tmpfs for sparse files that read fast";
+    }
+    TempTree shm("/dev/shm");
+    const std::string head = Content(31, 100);
+    const int64_t large = 2684354560LL;       // 2.5 GiB
+    const int64_t huge = 4294967296LL + 100;  // 4 GiB + 100
+    shm.Sparse("1/film.mkv", large, head);
+    shm.Sparse("2/huge.bin", huge, head);
+    shm.Write("3/small.bin", head);
+    shm.Sparse("4/film.mkv", large, head);
+    shm.Sparse("5/huge.bin", huge, head);
+    for (const char* folder : {"1", "2", "3", "4", "5"}) {
+        AddFolder(shm.Path(folder) + "/");
+    }
+    fake::Click(BtnSearch);
+    Run();
+    EXPECT_EQ(GroupsOf(state), (Groups{{shm.Path("1/film.mkv"), shm.Path("4/film.mkv")},
+                                       {shm.Path("2/huge.bin"), shm.Path("5/huge.bin")}}));
+    EXPECT_EQ(Lines(LstAllFiles),
+              (std::vector<std::string>{"film.mkv (2684354560)", "huge.bin (4294967396)",
+                                        "small.bin (100)", "film.mkv (2684354560)",
+                                        "huge.bin (4294967396)"}));
+    EXPECT_EQ(Caption(LblAllFiles), "Alle Dateien (5)");
+    EXPECT_EQ(Lines(LstGroups),
+              (std::vector<std::string>{"2: film.mkv, film.mkv", "2: huge.bin, huge.bin"}));
+    EXPECT_EQ(state.memberList.front().length, large);
+}
+
 TEST_F(SearchTest, FileChangedSinceTheScanIsNotGrouped) {
     std::string content = Content(8, 5000);
     tree.Write("s1", content);
@@ -341,7 +290,7 @@ TEST_F(SearchTest, AgreesWithTheLiteralSearchOnRandomTrees) {
                 Identity id{};
                 ASSERT_TRUE(IdentityOf(path, id));
                 for (const Identity& other : seen) {
-                    EXPECT_FALSE(other == id) << path;
+                    EXPECT_FALSE(other.SameFile(id)) << path;
                 }
                 seen.push_back(id);
             }

@@ -16,8 +16,10 @@ namespace testing_support {
 
 namespace fs = std::filesystem;
 
-TempTree::TempTree() {
-    std::string pattern = (fs::temp_directory_path() / "twinrake-test-XXXXXX").string();
+TempTree::TempTree() : TempTree(fs::temp_directory_path().string()) {}
+
+TempTree::TempTree(const std::string& parent) {
+    std::string pattern = (fs::path(parent) / "twinrake-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("mkdtemp failed");
     }
@@ -43,11 +45,12 @@ void TempTree::Write(const std::string& relative, const std::string& content) co
     }
 }
 
-void TempTree::Sparse(const std::string& relative, int64_t length) const {
+void TempTree::Sparse(const std::string& relative, int64_t length, const std::string& head) const {
     fs::path path = Path(relative);
     fs::create_directories(path.parent_path());
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0 || ftruncate(fd, length) != 0) {
+    if (fd < 0 || write(fd, head.data(), head.size()) != static_cast<ssize_t>(head.size()) ||
+        ftruncate(fd, length) != 0) {
         throw std::runtime_error("cannot make sparse file " + path.string());
     }
     close(fd);
@@ -100,9 +103,7 @@ void Walk(const std::string& folder, std::vector<std::string>& out) {
         if (S_ISDIR(info.st_mode)) {
             Walk(path, out);
         } else {
-            int32_t size = S_ISREG(info.st_mode)
-                               ? static_cast<int32_t>(static_cast<uint32_t>(info.st_size))
-                               : 0;
+            int64_t size = S_ISREG(info.st_mode) ? info.st_size : 0;
             out.push_back(folder + "|" + name + "|" + std::to_string(size));
         }
     }

@@ -10,6 +10,8 @@ namespace testing_support {
 class TempTree {
   public:
     TempTree();
+    // A tree below `parent` instead of the temporary folder.
+    explicit TempTree(const std::string& parent);
     ~TempTree();
     TempTree(const TempTree&) = delete;
     TempTree& operator=(const TempTree&) = delete;
@@ -21,8 +23,8 @@ class TempTree {
     void MakeFolder(const std::string& relative) const;
     // Writes `content`, making the folders on the way.
     void Write(const std::string& relative, const std::string& content) const;
-    // A sparse file of `length` bytes (holes read as zeros).
-    void Sparse(const std::string& relative, int64_t length) const;
+    // A sparse file of `length` bytes that begins with `head` (holes read as zeros).
+    void Sparse(const std::string& relative, int64_t length, const std::string& head = "") const;
     void Symlink(const std::string& target, const std::string& relative) const;
     void HardLink(const std::string& existing, const std::string& relative) const;
     bool Exists(const std::string& relative) const;

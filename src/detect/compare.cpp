@@ -85,17 +85,14 @@ bool PossiblySameFile(const platform::FileStamp& a, const platform::FileStamp& b
                                         a.length == b.length && a.modified == b.modified);
 }
 
-bool UnchangedSinceOpen(platform::OpenFile* file, const std::string& path,
-                        const platform::FileStamp& opened, int64_t size) {
+bool UnchangedSinceOpen(const std::string& path, const platform::FileStamp& opened, int64_t size) {
+    // What the path names now: when that is still the file opened, its description is the open
+    // file's own, so one look tells both.
     platform::FileStamp now;
-    if (!platform::StampOfOpenFile(file, now) || now.length != size ||
-        now.modified != opened.modified || now.changed != opened.changed ||
-        now.links != opened.links) {
-        return false;
-    }
-    platform::FileStamp named;
     int error = 0;
-    return platform::StampOfPath(path, named, error) && named.identity == opened.identity;
+    return platform::StampOfPath(path, now, error) && now.identity == opened.identity &&
+           now.length == size && now.modified == opened.modified && now.changed == opened.changed &&
+           now.links == opened.links;
 }
 
 int32_t CompareFiles(const std::string& programDirectory, const std::string& firstPath,
@@ -121,8 +118,8 @@ int32_t CompareFiles(const std::string& programDirectory, const std::string& fir
             ShowProgress(PrgFile, 100);
         }
     } else if (SameContent(first, second, size, true) &&
-               UnchangedSinceOpen(first, firstPath, firstStamp, size) &&
-               UnchangedSinceOpen(second, secondPath, secondStamp, size)) {
+               UnchangedSinceOpen(firstPath, firstStamp, size) &&
+               UnchangedSinceOpen(secondPath, secondStamp, size)) {
         result = 1;
     }
     platform::CloseFile(second);
@@ -147,8 +144,8 @@ bool StillCopies(const std::string& programDirectory, const std::string& path,
     }
     bool copies = !PossiblySameFile(stamp, otherStamp) && stamp.length == otherStamp.length &&
                   SameContent(file, other, stamp.length, false) &&
-                  UnchangedSinceOpen(file, path, stamp, stamp.length) &&
-                  UnchangedSinceOpen(other, otherPath, otherStamp, otherStamp.length);
+                  UnchangedSinceOpen(path, stamp, stamp.length) &&
+                  UnchangedSinceOpen(otherPath, otherStamp, otherStamp.length);
     platform::CloseFile(other);
     platform::CloseFile(file);
     return copies;

@@ -29,11 +29,10 @@ bool StillCopies(const std::string& programDirectory, const std::string& path,
 // or some network file systems show one file under two names.
 bool PossiblySameFile(const platform::FileStamp& a, const platform::FileStamp& b);
 
-// Whether `file`, opened at `path` with the stamp `opened` and read to its end, is still that
-// file, unchanged: `size` bytes long, the same last write, change time and number of names, and
-// `path` still names it.
-bool UnchangedSinceOpen(platform::OpenFile* file, const std::string& path,
-                        const platform::FileStamp& opened, int64_t size);
+// Whether the file opened at `path` with the stamp `opened`, now read to its end, is still that
+// file, unchanged: `path` still names it, and it is `size` bytes long with the same last write,
+// change time and number of names.
+bool UnchangedSinceOpen(const std::string& path, const platform::FileStamp& opened, int64_t size);
 
 // Sets a progress bar only when its value changes. Forget() makes the next value go through.
 void ShowProgress(int32_t bar, int32_t percent);

@@ -348,7 +348,7 @@ class SizeClassReader {
         for (auto& group : classes) {
             IdenticalSet set;
             for (OpenMember& member : group) {
-                if (UnchangedSinceOpen(member.handle, member.file->path, member.stamp, size_)) {
+                if (UnchangedSinceOpen(member.file->path, member.stamp, size_)) {
                     set.push_back({member.file->entry, member.stamp});
                 } else {
                     Pass(member.file, 0);
@@ -401,7 +401,7 @@ class SizeClassReader {
             XXH3_128bits_update(&state, buffer.data(), want);
             offset += static_cast<int64_t>(want);
         }
-        out.ok = ok && UnchangedSinceOpen(handle, file->path, out.stamp, size_);
+        out.ok = ok && UnchangedSinceOpen(file->path, out.stamp, size_);
         platform::CloseFile(handle);
         budget_.Release(1);
         out.value = XXH3_128bits_digest(&state);

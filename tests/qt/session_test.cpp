@@ -158,4 +158,31 @@ TEST(KeyboardSession, TabCycleSpaceAndArrowsReachEveryCommand) {
     EXPECT_EQ(user.Run(), 0);
 }
 
+// The disk changes behind the window's back: "Lösche alle Dateien (mit Original)" deletes
+// only the files that are still what the search compared and may be written; the others stay
+// on disk, and the views go on as for files that could not be deleted.
+TEST(MouseSession, GroupDeletionKeepsWhatChangedOrIsWriteProtected) {
+    UserSession user;
+    Folders tree(user);
+    for (int i = 0; i < 6; ++i) {
+        user.Then([] { Click(BtnAddFolder); });
+    }
+    user.Then([] { Click(BtnSearch); });
+    user.Then([] { ClickLine(LstGroups, 0); });
+    user.Then([&] {
+        QFile::setPermissions(tree.Path("B/zwei.txt"), QFile::ReadOwner | QFile::ReadGroup);
+        tree.Write("D/vier.txt", "Urlaub am Meer 2019");  // same length, other bytes
+    });
+    user.Then([] { Click(BtnDeleteGroup); });
+    user.Then([&] {
+        EXPECT_FALSE(tree.Exists("A/eins.txt"));
+        EXPECT_TRUE(tree.Exists("B/zwei.txt") && tree.Exists("D/vier.txt"));
+        EXPECT_EQ(Lines(LstGroups), Strings{"2: drei.txt, fuenf.txt"});
+        EXPECT_EQ(Lines(LstMembers), (Strings{tree.File("C/drei.txt"), tree.File("E/fuenf.txt")}));
+        EXPECT_EQ(Caption(LblGroups), "Dateien mit gleichem Inhalt (1)");
+    });
+    user.Close(CloseBox);
+    EXPECT_EQ(user.Run(), 0);
+}
+
 }  // namespace

@@ -246,22 +246,27 @@ bool ReadFolder(const std::string& folder, const std::string& pattern, FolderLis
     listing.entries.clear();
     listing.identityKnown = false;
     listing.error = 0;
-    int fd = OpenAnyLength(folder.empty() ? std::string("/") : folder,
-                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
+    DIR* dir = nullptr;
+    if (folder.size() < PATH_MAX) {
+        // One call, where fdopendir would take three.
+        dir = opendir(folder.empty() ? "/" : folder.c_str());
+    } else if (int fd = OpenAnyLength(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC); fd >= 0) {
+        dir = fdopendir(fd);
+        if (dir == nullptr) {
+            int saved = errno;
+            close(fd);
+            errno = saved;
+        }
+    }
+    if (dir == nullptr) {
         listing.error = errno;
         return false;
     }
+    const int fd = dirfd(dir);
     struct stat info;
     if (fstat(fd, &info) == 0) {
         listing.identity = StampOf(info).identity;
         listing.identityKnown = true;
-    }
-    DIR* dir = fdopendir(fd);
-    if (dir == nullptr) {
-        listing.error = errno;
-        close(fd);
-        return false;
     }
     const bool everything = MatchesEverything(pattern);
     for (;;) {
@@ -281,20 +286,16 @@ bool ReadFolder(const std::string& folder, const std::string& pattern, FolderLis
 }
 
 bool FolderIdentity(const std::string& folder, FileIdentity& identity, int& error) {
-    int fd =
-        OpenAnyLength(folder.empty() ? std::string("/") : folder, O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
+    Parent parent;
+    struct stat info;
+    if (!OpenParent(folder.empty() ? std::string("/") : folder, parent) ||
+        fstatat(parent.fd, parent.leaf.c_str(), &info, 0) != 0) {
         error = errno;
         return false;
     }
-    struct stat info;
-    bool known = fstat(fd, &info) == 0;
-    error = known ? 0 : errno;
-    close(fd);
-    if (known) {
-        identity = StampOf(info).identity;
-    }
-    return known;
+    error = 0;
+    identity = StampOf(info).identity;
+    return true;
 }
 
 OpenFile* OpenForReading(const std::string& path, FileStamp& stamp, OpenFailure& failure) {
@@ -354,15 +355,6 @@ int64_t ReadBytes(OpenFile* file, void* buffer, size_t count) {
 
 int ReadError(const OpenFile* file) {
     return file == nullptr ? EBADF : file->error;
-}
-
-bool StampOfOpenFile(OpenFile* file, FileStamp& stamp) {
-    struct stat info;
-    if (file == nullptr || fstat(file->fd, &info) != 0) {
-        return false;
-    }
-    stamp = StampOf(info);
-    return true;
 }
 
 bool StampOfPath(const std::string& path, FileStamp& stamp, int& error) {

@@ -1,0 +1,142 @@
+// Files that change while the search reads them, on the real file system: a hook after every
+// read lets the test change a file on disk right after its second block. Whatever the change,
+// the file joins no group, is named as passed over, and its unchanged copies still group.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "catalogue/scan.h"
+#include "detect/search.h"
+#include "oracle.h"
+#include "platform/posix/test_hooks.h"
+#include "session.h"
+#include "temp_tree.h"
+
+namespace twinrake {
+namespace {
+
+using testing_support::Content;
+using testing_support::Groups;
+using testing_support::GroupsOf;
+using testing_support::TempTree;
+
+// Every file of the tree gets a last write long past, so that a change now always shows.
+void AgeAll(const std::string& root) {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        struct timespec times[2] = {{1577836800, 0}, {1577836800, 0}};  // 2020-01-01
+        utimensat(AT_FDCWD, entry.path().c_str(), times, AT_SYMLINK_NOFOLLOW);
+    }
+}
+
+uint64_t InodeOf(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+}
+
+class ChangeTest : public SessionTest {
+  protected:
+    void SetUp() override {
+        SessionTest::SetUp();
+        ASSERT_TRUE(StartUp(state));
+        state.passedOver = [&](const PassedOver& p) { passed.push_back(p.path + ": " + p.reason); };
+    }
+    void TearDown() override { platform::test::SetAfterRead(nullptr); }
+
+    // Searches `folder` with `change` done to the file `victim` once `after` bytes of it have
+    // been read.
+    void SearchChanging(const std::string& folder, const std::string& victim, int64_t after,
+                        std::function<void()> change) {
+        AgeAll(folder);
+        uint64_t inode = InodeOf(victim);
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        platform::test::SetAfterRead([=](uint64_t read, int64_t offset) {
+            if (read == inode && offset >= after && !done->exchange(true)) {
+                change();
+            }
+        });
+        ScanFolder(state.fileCatalogue, state.programDirectory, folder, "*.*", 0);
+        FindDuplicates(state);
+        platform::test::SetAfterRead(nullptr);
+        ASSERT_TRUE(done->load()) << "the change was never made";
+    }
+
+    std::vector<std::string> passed;
+};
+
+void Rewrite(const std::string& path, const std::string& bytes, int flags) {
+    int fd = open(path.c_str(), O_WRONLY | flags);
+    ASSERT_GE(fd, 0) << path;
+    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(fd);
+}
+
+// The victim "a/x" and its copies "b/y" and "c/z", side by side (three files of a size).
+TEST_F(ChangeTest, FileChangedRightAfterItsSecondBlockJoinsNoGroup) {
+    const size_t size = 300000;
+    const std::string bytes = Content(21, size);
+    struct Case {
+        const char* what;
+        std::function<void(const TempTree&)> change;
+    };
+    const std::vector<Case> cases = {
+        {"appended to", [&](const TempTree& t) { Rewrite(t.Path("a/x"), "more", O_APPEND); }},
+        {"overwritten at byte 0", [&](const TempTree& t) { Rewrite(t.Path("a/x"), "\x01", 0); }},
+        {"replaced by a rename",
+         [&](const TempTree& t) {
+             t.Write("a/new", Content(22, size));
+             std::filesystem::rename(t.Path("a/new"), t.Path("a/x"));
+         }},
+        {"deleted", [&](const TempTree& t) { std::filesystem::remove(t.Path("a/x")); }},
+        // Other bytes only where it has been read already: the rest compares equal.
+        {"truncated and rewritten with other bytes of the same length",
+         [&](const TempTree& t) {
+             std::string other = bytes;
+             other[10] ^= 0x01;
+             Rewrite(t.Path("a/x"), other, O_TRUNC);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempTree tree;
+        tree.Write("a/x", bytes);
+        tree.Write("b/y", bytes);
+        tree.Write("c/z", bytes);
+        state.fileCatalogue.Clear();
+        passed.clear();
+        // Blocks of 4 KiB, then 16 KiB: the second ends at 20 KiB.
+        SearchChanging(tree.root(), tree.Path("a/x"), 20480, [&] { c.change(tree); });
+        EXPECT_EQ(GroupsOf(state), (Groups{{tree.Path("b/y"), tree.Path("c/z")}}));
+        EXPECT_EQ(passed, (std::vector<std::string>{tree.Path("a/x") +
+                                                    ": changed while the search read it"}));
+    }
+}
+
+// More files of one size than are read side by side: each is first read whole for a digest,
+// and a file that changes during that reading is left out as well.
+TEST_F(ChangeTest, FileChangedWhileItsDigestIsTakenJoinsNoGroup) {
+    TempTree tree;
+    const std::string bytes = Content(24, 200000);
+    for (int i = 0; i < 300; ++i) {
+        tree.Write("d/f" + std::to_string(1000 + i), bytes);
+    }
+    const std::string victim = tree.Path("d/f1007");
+    SearchChanging(tree.root(), victim, 131072, [&] { Rewrite(victim, "\x02", 0); });
+    ASSERT_EQ(state.groupList.size(), 1u);
+    EXPECT_EQ(state.groupList[0].memberCount, 299);
+    Groups groups = GroupsOf(state);
+    for (const auto& member : groups[0]) {
+        EXPECT_NE(member, victim);
+    }
+    EXPECT_EQ(passed, (std::vector<std::string>{victim + ": changed while the search read it"}));
+}
+
+}  // namespace
+}  // namespace twinrake
