@@ -82,6 +82,9 @@ class GroupMember {
     std::string_view directory() const { return {text_.get(), directoryLength_}; }
     std::string_view name() const { return {text_.get() + directoryLength_, nameLength_}; }
 
+    // The file's length in bytes as the search compared it.
+    int64_t length = 0;
+
   private:
     std::unique_ptr<char[]> text_;
     uint32_t directoryLength_ = 0;

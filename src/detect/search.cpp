@@ -62,6 +62,7 @@ void AppendGroup(AppState& state, const std::vector<uint32_t>& set) {
         const FileEntry& file = state.fileCatalogue[entry];
         auto member = state.memberList.insert(state.memberList.end(),
                                               GroupMember(file.directory(), file.name()));
+        member->length = file.size;
         if (first == state.memberList.end()) {
             first = member;
         }
