@@ -40,6 +40,7 @@ target_link_libraries(Twinrake PRIVATE twinrake_core twinrake_win32_window twinr
 add_executable(twinrake-find ${PROJECT_SOURCE_DIR}/tools/twinrake-find/main.cpp
                              ${PROJECT_SOURCE_DIR}/tools/twinrake-find/no_window.cpp)
 target_link_libraries(twinrake-find PRIVATE twinrake_core twinrake_win32_files twinrake_warnings)
+target_compile_definitions(twinrake-find PRIVATE TWINRAKE_VERSION="${PROJECT_VERSION}")
 
 if(TWINRAKE_TESTS AND EXISTS ${PROJECT_SOURCE_DIR}/tests/win32/CMakeLists.txt)
   add_subdirectory(${PROJECT_SOURCE_DIR}/tests/win32 ${CMAKE_BINARY_DIR}/tests-win32)

@@ -1,11 +1,15 @@
 // twinrake-find as a user runs it: output format, exit status, and that it changes nothing.
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "temp_tree.h"
 
@@ -20,9 +24,11 @@ struct Outcome {
     int status = -1;
 };
 
-Outcome Find(const std::string& arguments, const TempTree& scratch) {
+// `before` goes ahead of the program in the shell command: "cd DIR && ", a privilege drop.
+Outcome Find(const std::string& arguments, const TempTree& scratch,
+             const std::string& before = "") {
     std::string errFile = scratch.Path("stderr.txt");
-    std::string command = std::string(TWINRAKE_FIND) + " " + arguments + " 2>" + errFile;
+    std::string command = before + TWINRAKE_FIND + " " + arguments + " 2>" + errFile;
     Outcome run;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) {
@@ -40,8 +46,14 @@ Outcome Find(const std::string& arguments, const TempTree& scratch) {
 }
 
 std::string Quote(const std::string& path) {
-    return "'" + path + "'";
+    std::string quoted = "'";
+    for (char c : path) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
 }
+
+const char* const kTryHelp = "Try 'twinrake-find --help' for more information.\n";
 
 class CliTest : public ::testing::Test {
   protected:
@@ -88,40 +100,214 @@ TEST_F(CliTest, FolderGivenTwiceIsNotItsOwnDuplicate) {
 
 TEST_F(CliTest, UnlistableFoldersAreReportedAndFailOnlyWhenAllFail) {
     Outcome some = Find(Quote(tree.Path("missing")) + " " + Quote(tree.Path("two")), scratch);
-    EXPECT_EQ(some.status, 0);
-    EXPECT_NE(some.err.find(tree.Path("missing")), std::string::npos);
+    EXPECT_EQ(some.status, 1);  // the result may lack what the missing folder held
+    EXPECT_EQ(some.err, "twinrake-find: " + tree.Path("missing") + ": No such file or directory\n");
     EXPECT_NE(some.out.find(tree.Path("two/1/p")), std::string::npos);
 
     Outcome none = Find(Quote(tree.Path("missing")) + " " + Quote(tree.Path("two/1/p")), scratch);
     EXPECT_EQ(none.status, 2);
-    EXPECT_NE(none.err.find("missing"), std::string::npos);
-    EXPECT_NE(none.err.find("two/1/p"), std::string::npos);
+    EXPECT_EQ(none.err, "twinrake-find: " + tree.Path("missing") +
+                            ": No such file or directory\ntwinrake-find: " + tree.Path("two/1/p") +
+                            ": Not a directory\n");
     EXPECT_EQ(none.out, "");
 }
 
 TEST_F(CliTest, RelativeFoldersAreTakenFromTheCurrentFolder) {
-    Outcome run = Find("-- ", scratch);  // "--" is a folder name here, not an option
+    Outcome run = Find("-- --", scratch);  // the second "--" is a folder name, not an option
     EXPECT_EQ(run.status, 2);
-    std::string command = "cd " + Quote(tree.root()) + " && " + TWINRAKE_FIND + " two";
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::array<char, 4096> buffer;
-    std::string out(buffer.data(), fread(buffer.data(), 1, buffer.size(), pipe));
-    EXPECT_EQ(pclose(pipe), 0);
+    EXPECT_NE(run.err.find("/--: "), std::string::npos) << run.err;
+    run = Find("two", scratch, "cd " + Quote(tree.root()) + " && ");
+    EXPECT_EQ(run.status, 0);
     // Either order: both files lie in one folder, listed in the file system's order.
-    EXPECT_TRUE(out == tree.Path("two/1/p") + "\n" + tree.Path("two/2/q") + "\n" ||
-                out == tree.Path("two/2/q") + "\n" + tree.Path("two/1/p") + "\n")
-        << out;
+    EXPECT_TRUE(run.out == tree.Path("two/1/p") + "\n" + tree.Path("two/2/q") + "\n" ||
+                run.out == tree.Path("two/2/q") + "\n" + tree.Path("two/1/p") + "\n")
+        << run.out;
 }
 
-TEST_F(CliTest, HelpAndUsage) {
-    Outcome help = Find("--help", scratch);
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("Usage: twinrake-find FOLDER..."), std::string::npos);
-    EXPECT_NE(help.out.find("Nothing is deleted"), std::string::npos);
-    Outcome bare = Find("", scratch);
-    EXPECT_EQ(bare.status, 1);
-    EXPECT_NE(bare.err.find("Usage"), std::string::npos);
+TEST_F(CliTest, HelpVersionAndUsageErrors) {
+    const std::string folder = Quote(tree.Path("two"));
+    // Options may follow the folders, as with GNU tools.
+    for (const std::string& arguments : {std::string("--help"), folder + " -h"}) {
+        Outcome help = Find(arguments, scratch);
+        EXPECT_EQ(help.status, 0);
+        EXPECT_EQ(help.out.rfind("Usage: twinrake-find [OPTION]... FOLDER...\n", 0), 0u);
+        EXPECT_NE(help.out.find("Nothing is deleted"), std::string::npos);
+    }
+    Outcome version = Find("--version", scratch);
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "twinrake-find " TWINRAKE_VERSION "\n");
+
+    const struct {
+        std::string arguments;
+        std::string message;
+    } kUsageErrors[] = {
+        {"", "no folder given"},
+        {"-s --", "no folder given"},
+        {"--bogus " + folder, "unrecognized option '--bogus'"},
+        {folder + " -x", "invalid option -- 'x'"},
+        {"--json=yes " + folder, "option '--json' doesn't allow an argument"},
+        {"-0 --json " + folder, "--null and --json cannot be combined"},
+    };
+    for (const auto& error : kUsageErrors) {
+        Outcome run = Find(error.arguments, scratch);
+        EXPECT_EQ(run.status, 64) << error.arguments;
+        EXPECT_EQ(run.out, "") << error.arguments;
+        EXPECT_EQ(run.err, "twinrake-find: " + error.message +
+                               "\nUsage: twinrake-find [OPTION]... FOLDER...\n" + kTryHelp)
+            << error.arguments;
+    }
+}
+
+// Names that break line-based output: a newline (a folder "zz" + newline next to a folder
+// "zz"), bytes that are not UTF-8, leading dashes, quotes, backslashes and control bytes.
+TEST_F(CliTest, NullAndJsonOutputKeepEveryPathExact) {
+    struct Odd {
+        std::string folder;
+        bool utf8;
+    };
+    const std::vector<std::vector<Odd>> groups = {
+        {{"zz\n", true}, {"-h", true}, {"bad\xff\xfe", false}},
+        {{"--json", true}, {"\xc3\xbc \"q\" \\ \t'\x01", true}, {"\xed\xa0\x80", false}},
+    };
+    std::string arguments = "--";
+    std::string expectedNull;
+    std::string expectedDecoded;  // what the decoder below prints for the JSON
+    for (size_t g = 0; g < groups.size(); ++g) {
+        std::string content = g == 0 ? Content(7, 3000) : "two\n";
+        expectedDecoded += std::to_string(content.size()) + '\0';
+        for (const Odd& odd : groups[g]) {
+            std::string file = "odd/" + odd.folder + "/f";
+            tree.Write(file, content);
+            arguments += " " + Quote(odd.folder);
+            expectedNull += tree.Path(file) + '\0';
+            expectedDecoded += (odd.utf8 ? "P" : "B") + tree.Path(file) + '\0';
+        }
+        expectedNull += '\0';
+        expectedDecoded += '\0';
+    }
+    tree.Write("odd/zz/unique", Content(7, 2999) + "!");  // never a member
+    arguments += " zz";
+    const std::string inOdd = "cd " + Quote(tree.Path("odd")) + " && ";
+
+    Outcome null = Find("-0 " + arguments, scratch, inOdd);
+    EXPECT_EQ(null.status, 0);
+    EXPECT_EQ(null.out, expectedNull);
+    // The lines show the same paths in the same order.
+    Outcome lines = Find(arguments, scratch, inOdd);
+    std::string expectedLines = expectedNull.substr(0, expectedNull.size() - 1);
+    std::replace(expectedLines.begin(), expectedLines.end(), '\0', '\n');
+    EXPECT_EQ(lines.out, expectedLines);
+
+    Outcome json = Find("--json " + arguments, scratch, inOdd);
+    EXPECT_EQ(json.status, 0);
+    // A strict reading: UTF-8 text, one JSON value, each member exactly one of two keys.
+    scratch.Write("out.json", json.out);
+    scratch.Write("decode.py", R"(import base64, json, sys
+document = json.loads(sys.stdin.buffer.read().decode("utf-8"))
+assert list(document) == ["groups"], document
+out = sys.stdout.buffer
+for group in document["groups"]:
+    assert sorted(group) == ["members", "size"], group
+    out.write(b"%d\0" % group["size"])
+    for member in group["members"]:
+        (key, value), = member.items()
+        if key == "path":
+            out.write(b"P" + value.encode("utf-8") + b"\0")
+        else:
+            assert key == "path_base64", key
+            out.write(b"B" + base64.b64decode(value, validate=True) + b"\0")
+    out.write(b"\0")
+)");
+    FILE* pipe = popen(
+        ("python3 " + Quote(scratch.Path("decode.py")) + " < " + Quote(scratch.Path("out.json")))
+            .c_str(),
+        "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string decoded;
+    std::array<char, 4096> buffer;
+    for (size_t got = 0; (got = fread(buffer.data(), 1, buffer.size(), pipe)) > 0;) {
+        decoded.append(buffer.data(), got);
+    }
+    EXPECT_EQ(pclose(pipe), 0) << json.out;
+    EXPECT_EQ(decoded, expectedDecoded) << json.out;
+
+    Outcome empty = Find("--json zz", scratch, inOdd);
+    EXPECT_EQ(empty.out, "{\"groups\":[]}\n");
+}
+
+TEST_F(CliTest, SummaryCountsWhatDeletingAllButTheFirstCopyWouldFree) {
+    // Together 1023.96 KiB: shown as 1.0 MiB, never as 1024.0 KiB.
+    tree.Write("big/1/a", Content(3, 524270));
+    tree.Write("big/2/b", Content(3, 524270));
+    const struct {
+        std::vector<std::string> folders;
+        std::string summary;
+    } kCases[] = {
+        {{"one/1", "one/2", "two/1", "two/2", "two/3"},
+         "2 groups, 5 files, 18008 bytes (17.6 KiB); deleting all but the first file of each "
+         "group would free 12004 bytes (11.7 KiB)\n"},
+        {{"big"},
+         "1 group, 2 files, 1048540 bytes (1.0 MiB); deleting all but the first file of each "
+         "group would free 524270 bytes (512.0 KiB)\n"},
+        {{"one/3"},
+         "0 groups, 0 files, 0 bytes (0 B); deleting all but the first file of each group "
+         "would free 0 bytes (0 B)\n"},
+    };
+    for (const auto& c : kCases) {
+        std::string folders;
+        for (const std::string& folder : c.folders) {
+            folders += " " + Quote(tree.Path(folder));
+        }
+        Outcome plain = Find(folders, scratch);
+        Outcome summed = Find("--summary" + folders, scratch);
+        EXPECT_EQ(summed.status, 0);
+        EXPECT_EQ(summed.out, plain.out);  // the summary goes to standard error only
+        EXPECT_EQ(summed.err, c.summary);
+    }
+}
+
+TEST_F(CliTest, WriteErrorsAreReported) {
+    if (access("/dev/full", W_OK) != 0) {
+        GTEST_SKIP() << "no /dev/full";
+    }
+    const std::string folders = Quote(tree.Path("one")) + " " + Quote(tree.Path("two"));
+    // The last ones write so little that only the final flush can fail.
+    const std::vector<std::string> kRuns = {
+        folders,  "-0 " + folders, "--json " + folders, "--json " + Quote(tree.Path("one/3")),
+        "--help", "--version"};
+    for (const std::string& arguments : kRuns) {
+        Outcome run = Find(arguments + " >/dev/full", scratch);
+        EXPECT_EQ(run.status, 74) << arguments;
+        EXPECT_EQ(run.err, "twinrake-find: write error: No space left on device\n") << arguments;
+    }
+}
+
+// As root every file is readable, so the program runs as nobody there.
+TEST_F(CliTest, UnreadableFileAndUnlistableSubfolderAreNamed) {
+    std::string before;
+    if (geteuid() == 0) {
+        if (access("/usr/bin/setpriv", X_OK) != 0) {
+            GTEST_SKIP() << "running as root without setpriv";
+        }
+        before = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    }
+    tree.Write("locked/1/a", "same");
+    tree.Write("locked/2/b", "same");
+    tree.Write("locked/3/c", "same");
+    tree.Write("locked/4/closed/d", "same");
+    ASSERT_EQ(chmod(tree.root().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(tree.Path("locked/3/c").c_str(), 0), 0);
+    ASSERT_EQ(chmod(tree.Path("locked/4/closed").c_str(), 0), 0);
+    Outcome run = Find(Quote(tree.Path("locked")), scratch, before);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "twinrake-find: " + tree.Path("locked/4/closed") +
+                           ": Permission denied\ntwinrake-find: " + tree.Path("locked/3/c") +
+                           ": Permission denied\n");
+    // What could be read is still found.
+    EXPECT_TRUE(run.out == tree.Path("locked/1/a") + "\n" + tree.Path("locked/2/b") + "\n" ||
+                run.out == tree.Path("locked/2/b") + "\n" + tree.Path("locked/1/a") + "\n")
+        << run.out;
+    chmod(tree.Path("locked/4/closed").c_str(), 0755);  // so that the tree can be removed
 }
 
 }  // namespace

@@ -6,7 +6,8 @@ set -euo pipefail
 want=(cmake g++ make pkg-config qt6-base-dev libgl-dev libxxhash-dev fonts-dejavu-core)
 case "${1:-test}" in
   run) want+=(qt6-translations-l10n) ;;
-  test) want+=(qt6-translations-l10n libgtest-dev xvfb xauth g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64) ;;
+  test) want+=(qt6-translations-l10n libgtest-dev xvfb xauth g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64
+        man-db groff-base python3) ;;
   bench) want+=(jdupes fdupes rdfind rmlint time) ;;
   *) echo "usage: $0 [run|test|bench]" >&2; exit 1 ;;
 esac
