@@ -34,13 +34,13 @@ check_imports() {
 
 say "Windows build, i686 (what ships)"
 cmake -S . -B "$build_i686" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-i686.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DTWINRAKE_TESTS=OFF >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DTWINRAKE_TESTS=OFF -DTWINRAKE_WERROR=ON >/dev/null
 cmake --build "$build_i686" -j"$jobs"
 check_imports i686-w64-mingw32-objdump "$build_i686/Twinrake.exe"
 
 say "Windows build, x86_64 (what the tests run)"
 cmake -S . -B "$build_x64" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTWINRAKE_TESTS=ON >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTWINRAKE_TESTS=ON -DTWINRAKE_WERROR=ON >/dev/null
 cmake --build "$build_x64" -j"$jobs"
 check_imports x86_64-w64-mingw32-objdump "$build_x64/Twinrake.exe"
 
