@@ -3,7 +3,7 @@
 # Usage: tools/install-deps.sh [run|test|bench]
 set -euo pipefail
 
-want=(cmake g++ make pkg-config qt6-base-dev libgl-dev libxxhash-dev fonts-dejavu-core)
+want=(cmake g++ make pkg-config qt6-base-dev libgl-dev libxcb1-dev libxxhash-dev fonts-dejavu-core)
 case "${1:-test}" in
   run) want+=(qt6-translations-l10n) ;;
   test) want+=(qt6-translations-l10n libgtest-dev xvfb xauth g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64) ;;
