@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing Twinrake needs, only those missing.
-# Usage: tools/install-deps.sh [run|test|bench]
+# Usage: tools/install-deps.sh [run|test|bench|package]
 set -euo pipefail
 
 want=(cmake g++ make pkg-config qt6-base-dev libgl-dev libxcb1-dev libxxhash-dev fonts-dejavu-core)
@@ -8,7 +8,9 @@ case "${1:-test}" in
   run) want+=(qt6-translations-l10n) ;;
   test) want+=(qt6-translations-l10n libgtest-dev xvfb xauth g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64) ;;
   bench) want+=(jdupes fdupes rdfind rmlint time) ;;
-  *) echo "usage: $0 [run|test|bench]" >&2; exit 1 ;;
+  # The icon's PNG and .ico files (tools/make-icons.sh).
+  package) want+=(librsvg2-bin icoutils) ;;
+  *) echo "usage: $0 [run|test|bench|package]" >&2; exit 1 ;;
 esac
 
 missing=()

@@ -4,6 +4,9 @@
 
 #include <QApplication>
 #include <QByteArray>
+#include <QDir>
+#include <QFileInfo>
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QString>
@@ -61,6 +64,15 @@ void HoldWhileStarting(QtMsgType type, const QMessageLogContext& context, const 
     heldMessages.push_back({type, QByteArray(context.category), text});
 }
 
+// Every size of the icon that is built into the program.
+QIcon BuiltInIcon() {
+    QIcon icon;
+    for (const QFileInfo& file : QDir(QStringLiteral(":/icons")).entryInfoList(QDir::Files)) {
+        icon.addFile(file.filePath());
+    }
+    return icon;
+}
+
 }  // namespace
 
 int main(int, char** argv) {
@@ -86,6 +98,10 @@ int main(int, char** argv) {
     }
     QApplication::setApplicationName(QStringLiteral("Twinrake"));
     QApplication::setQuitOnLastWindowClosed(false);
+    // The installed icon theme's picture, else the one built into the program; the desktop
+    // entry's name lets Wayland compositors find it as well.
+    QGuiApplication::setDesktopFileName(QStringLiteral(TWINRAKE_APP_ID));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("twinrake"), BuiltInIcon()));
     // The interface is German, so is the folder dialog where Qt's translations are installed.
     QTranslator qtGerman;
     if (qtGerman.load(QLocale(QLocale::German, QLocale::Germany), QStringLiteral("qtbase"),
