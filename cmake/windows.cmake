@@ -33,7 +33,15 @@ target_include_directories(twinrake_win32_window PUBLIC ${PROJECT_SOURCE_DIR}/sr
 target_link_libraries(twinrake_win32_window PUBLIC ${TWINRAKE_WIN32_SYSTEM_LIBS}
                                             PRIVATE twinrake_warnings)
 
-add_executable(Twinrake WIN32 ${TWINRAKE_WIN32_DIR}/main_win32.cpp)
+# The icon (resource 1, which the window class loads) and the version resource.
+enable_language(RC)
+set(TWINRAKE_ICO ${PROJECT_SOURCE_DIR}/data/icons/twinrake.ico)
+configure_file(${TWINRAKE_WIN32_DIR}/twinrake.rc.in twinrake.rc @ONLY)
+set_property(SOURCE ${CMAKE_CURRENT_BINARY_DIR}/twinrake.rc APPEND PROPERTY OBJECT_DEPENDS
+             ${TWINRAKE_ICO})
+
+add_executable(Twinrake WIN32 ${TWINRAKE_WIN32_DIR}/main_win32.cpp
+                              ${CMAKE_CURRENT_BINARY_DIR}/twinrake.rc)
 target_link_libraries(Twinrake PRIVATE twinrake_core twinrake_win32_window twinrake_win32_files
                                        twinrake_warnings)
 
@@ -45,3 +53,30 @@ target_compile_definitions(twinrake-find PRIVATE TWINRAKE_VERSION="${PROJECT_VER
 if(TWINRAKE_TESTS AND EXISTS ${PROJECT_SOURCE_DIR}/tests/win32/CMakeLists.txt)
   add_subdirectory(${PROJECT_SOURCE_DIR}/tests/win32 ${CMAKE_BINARY_DIR}/tests-win32)
 endif()
+
+# The zip for Windows users (cpack -G ZIP): the two programs and the read-me in English and
+# German, CRLF and a byte-order mark so that every Notepad shows them right. The English one
+# ends with the licences of the code linked into the programs.
+install(TARGETS Twinrake twinrake-find RUNTIME DESTINATION .)
+string(ASCII 239 187 191 TWINRAKE_BOM)
+file(READ ${PROJECT_SOURCE_DIR}/data/licenses/xxhash.txt TWINRAKE_XXHASH_NOTICE)
+file(READ ${PROJECT_SOURCE_DIR}/data/licenses/winpthreads.txt TWINRAKE_WINPTHREADS_NOTICE)
+foreach(readme README LIESMICH)
+  file(READ ${PROJECT_SOURCE_DIR}/data/windows/${readme}.txt text)
+  if(readme STREQUAL README)
+    string(APPEND text "${TWINRAKE_XXHASH_NOTICE}\n\n${TWINRAKE_WINPTHREADS_NOTICE}")
+  endif()
+  file(CONFIGURE OUTPUT ${readme}.txt CONTENT "${TWINRAKE_BOM}${text}" @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${readme}.txt DESTINATION .)
+endforeach()
+
+set(CPACK_PACKAGE_NAME Twinrake)
+set(CPACK_PACKAGE_VENDOR "The Twinrake developers")
+set(CPACK_GENERATOR ZIP)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(CPACK_PACKAGE_FILE_NAME Twinrake-${PROJECT_VERSION}-win32)
+else()
+  set(CPACK_PACKAGE_FILE_NAME Twinrake-${PROJECT_VERSION}-win64)
+endif()
+set(CPACK_STRIP_FILES ON)
+include(CPack)

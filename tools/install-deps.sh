@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing Twinrake needs, only those missing.
-# Usage: tools/install-deps.sh [run|test|bench]
+# Usage: tools/install-deps.sh [run|test|bench|package]
 set -euo pipefail
 
-want=(cmake g++ make pkg-config qt6-base-dev libgl-dev libxxhash-dev fonts-dejavu-core)
+want=(cmake g++ make pkg-config qt6-base-dev libgl-dev libxcb1-dev libxxhash-dev fonts-dejavu-core)
 case "${1:-test}" in
   run) want+=(qt6-translations-l10n) ;;
   test) want+=(qt6-translations-l10n libgtest-dev xvfb xauth g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64
-        man-db groff-base python3) ;;
+        man-db groff-base python3 desktop-file-utils appstream icoutils) ;;
   bench) want+=(jdupes fdupes rdfind rmlint time) ;;
-  *) echo "usage: $0 [run|test|bench]" >&2; exit 1 ;;
+  # The Debian package and its check in a fresh Debian 12 (tools/test-package.sh), and the
+  # icon's PNG and .ico files (tools/make-icons.sh).
+  package) want+=(dpkg-dev file lintian debootstrap librsvg2-bin icoutils) ;;
+  *) echo "usage: $0 [run|test|bench|package]" >&2; exit 1 ;;
 esac
 
 missing=()

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Windows program twice with mingw-w64 (i686: what ships, compiled and linked only;
-# x86_64: what the tests run), checks that Twinrake.exe needs no DLL beyond the system's, and
-# runs the Windows tests under wine64 on an X display (its own Xvfb when none is set), in a
-# fresh Wine prefix. Exits non-zero on any failure.
+# x86_64: what the tests run), checks that Twinrake.exe needs no DLL beyond the system's and
+# carries its icon and version, packs the i686 zip and checks what it holds, and runs the
+# Windows tests under wine64 on an X display (its own Xvfb when none is set), in a fresh Wine
+# prefix. Exits non-zero on any failure.
 #
 # Environment: TWINRAKE_BUILD_WIN_X64, TWINRAKE_BUILD_WIN_I686 (build folders, relative to the
 # repository or absolute; default build-win-x64 and build-win-i686), TWINRAKE_JOBS (default 2).
@@ -32,17 +33,36 @@ check_imports() {
   done < <(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers")
 }
 
+# Icon 1 is exactly data/icons/twinrake.ico (wrestool pads the copy it rebuilds), and the
+# version resource names the project's version.
+check_resources() {
+  local exe=$1 ico=data/icons/twinrake.ico version
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$(dirname "$exe")/CMakeCache.txt")
+  wrestool -x --type=group_icon --name=1 "$exe" | cmp -s -n "$(stat -c %s "$ico")" - "$ico" ||
+    fail "$exe does not carry $ico as icon 1"
+  wrestool -x --raw --type=version "$exe" | iconv -c -f UTF-16LE -t UTF-8 | tr -c '[:print:]' '\n' |
+    grep -A1 -x ProductVersion | grep -q -x "$version" || fail "$exe has no version $version"
+}
+
 say "Windows build, i686 (what ships)"
 cmake -S . -B "$build_i686" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-i686.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DTWINRAKE_TESTS=OFF >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DTWINRAKE_TESTS=OFF -DTWINRAKE_WERROR=ON >/dev/null
 cmake --build "$build_i686" -j"$jobs"
 check_imports i686-w64-mingw32-objdump "$build_i686/Twinrake.exe"
+check_resources "$build_i686/Twinrake.exe"
+say "Windows zip"
+rm -f "$build_i686"/Twinrake-*.zip
+(cd "$build_i686" && cpack -G ZIP >/dev/null)
+zip_files=$(cmake -E tar tf "$build_i686"/Twinrake-*-win32.zip | sed 's|^[^/]*/||' | sort | tr '\n' ' ')
+[ "$zip_files" = "LIESMICH.txt README.txt Twinrake.exe twinrake-find.exe " ] ||
+  fail "the zip holds: $zip_files"
 
 say "Windows build, x86_64 (what the tests run)"
 cmake -S . -B "$build_x64" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTWINRAKE_TESTS=ON >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTWINRAKE_TESTS=ON -DTWINRAKE_WERROR=ON >/dev/null
 cmake --build "$build_x64" -j"$jobs"
 check_imports x86_64-w64-mingw32-objdump "$build_x64/Twinrake.exe"
+check_resources "$build_x64/Twinrake.exe"
 
 wine=""
 for candidate in /usr/lib/wine/wine64 "$(command -v wine64 || true)" "$(command -v wine || true)"; do

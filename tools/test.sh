@@ -8,13 +8,14 @@ jobs=$(nproc)
 tools/install-deps.sh test
 
 echo "== Linux build and tests"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTWINRAKE_QT=ON -DTWINRAKE_SANITIZE=OFF >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTWINRAKE_QT=ON -DTWINRAKE_SANITIZE=OFF \
+  -DTWINRAKE_WERROR=ON >/dev/null
 cmake --build build -j"$jobs"
 QT_QPA_PLATFORM=offscreen ctest --test-dir build -j"$jobs" --output-on-failure
 
 echo "== Core tests under ASan and UBSan"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTWINRAKE_QT=OFF -DTWINRAKE_SANITIZE=ON \
-  >/dev/null
+  -DTWINRAKE_WERROR=ON >/dev/null
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   ctest --test-dir build-asan -j"$jobs" --output-on-failure

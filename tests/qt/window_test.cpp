@@ -1,6 +1,7 @@
 // The window and its controls as the operations leave them, one wait at a time.
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QPointer>
@@ -268,21 +269,40 @@ TEST_F(WindowTest, FolderPickerAddsTheTrailingSeparatorAndKeepsTheBytes) {
     }
 }
 
-TEST(Program, WithoutADisplaySaysSoInOneLineAndFails) {
-    QProcess program;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-        environment.remove(name);
+// A display number no X server here listens on.
+QString UnusedDisplay() {
+    for (int number = 200;; ++number) {
+        if (!QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)) &&
+            !QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number))) {
+            return QStringLiteral(":%1").arg(number);
+        }
     }
-    program.setProcessEnvironment(environment);
-    program.start(TWINRAKE_PROGRAM, QStringList());
-    ASSERT_TRUE(program.waitForFinished(60000));
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-    EXPECT_NE(program.exitCode(), 0);
-    QString errors = QString::fromLocal8Bit(program.readAllStandardError());
-    EXPECT_EQ(errors.count('\n'), 1) << errors.toStdString();
-    EXPECT_TRUE(errors.endsWith('\n') && errors.contains("display")) << errors.toStdString();
-    EXPECT_TRUE(program.readAllStandardOutput().isEmpty());
+}
+
+TEST(Program, WithoutADisplayItCanReachSaysSoInOneLineAndFails) {
+    // No display at all; an X display that nobody serves (a stale DISPLAY, ssh without X).
+    for (const QString& display : {QString(), UnusedDisplay()}) {
+        SCOPED_TRACE(display.toStdString());
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+            environment.remove(name);
+        }
+        if (!display.isEmpty()) {
+            environment.insert(QStringLiteral("DISPLAY"), display);
+        }
+        program.setProcessEnvironment(environment);
+        program.start(TWINRAKE_PROGRAM, QStringList());
+        ASSERT_TRUE(program.waitForFinished(60000));
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 1);
+        QString errors = QString::fromLocal8Bit(program.readAllStandardError());
+        EXPECT_EQ(errors.count('\n'), 1) << errors.toStdString();
+        EXPECT_TRUE(errors.startsWith("twinrake: ") && errors.endsWith('\n') &&
+                    errors.contains("display") && errors.contains(display))
+            << errors.toStdString();
+        EXPECT_TRUE(program.readAllStandardOutput().isEmpty());
+    }
 }
 
 }  // namespace
