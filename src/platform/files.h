@@ -88,7 +88,7 @@ struct OpenFailure {
     bool noHandles = false;
 };
 
-// OpenForReading, ReadBytes, StampOfPath, FolderIdentity and CloseFile may run
+// OpenForReading, ReadBytes, StampOfOpenFile, StampOfPath, FolderIdentity and CloseFile may run
 // on several threads at once (the search reads files of different sizes side by side);
 // ReadFolder belongs to one thread.
 
@@ -101,6 +101,9 @@ OpenFile* OpenForReading(const std::string& path, FileStamp& stamp, OpenFailure&
 // -1 on a failure (ReadError tells why). Short reads happen only at the end or on a failure.
 int64_t ReadBytes(OpenFile* file, void* buffer, size_t count);
 int ReadError(const OpenFile* file);
+
+// The open file's stamp as it is now.
+bool StampOfOpenFile(OpenFile* file, FileStamp& stamp);
 
 // The stamp of what `path` names now, not following a link in its last part.
 bool StampOfPath(const std::string& path, FileStamp& stamp, int& error);

@@ -162,6 +162,15 @@ int ReadError(const OpenFile* file) {
     return file->error;
 }
 
+bool StampOfOpenFile(OpenFile* file, FileStamp& stamp) {
+    std::lock_guard lock(fakefs::Lock());
+    stamp = file->stamp;
+    stamp.length = static_cast<int64_t>(file->file->content.size());
+    stamp.modified = file->file->modified;
+    stamp.changed = file->file->modified;
+    return true;
+}
+
 bool StampOfPath(const std::string& path, FileStamp& stamp, int& error) {
     std::lock_guard lock(fakefs::Lock());
     auto it = fakefs::State().files.find(path);

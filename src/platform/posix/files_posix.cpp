@@ -357,6 +357,15 @@ int ReadError(const OpenFile* file) {
     return file == nullptr ? EBADF : file->error;
 }
 
+bool StampOfOpenFile(OpenFile* file, FileStamp& stamp) {
+    struct stat info;
+    if (file == nullptr || fstat(file->fd, &info) != 0) {
+        return false;
+    }
+    stamp = StampOf(info);
+    return true;
+}
+
 bool StampOfPath(const std::string& path, FileStamp& stamp, int& error) {
     Parent parent;
     struct stat info;

@@ -264,6 +264,10 @@ int ReadError(const OpenFile* file) {
     return file == nullptr ? ERROR_INVALID_HANDLE : file->error;
 }
 
+bool StampOfOpenFile(OpenFile* file, FileStamp& stamp) {
+    return file != nullptr && StampOfHandle(file->handle, stamp);
+}
+
 bool StampOfPath(const std::string& path, FileStamp& stamp, int& error) {
     // The name itself, a link included, with no access to the content: any reader or writer
     // may hold the file meanwhile.
