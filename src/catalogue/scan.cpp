@@ -32,15 +32,21 @@ class DescentPath {
                 const PassedOverSink& passedOver)
         : programDirectory_(programDirectory), pattern_(pattern), passedOver_(passedOver) {}
 
-    bool Empty() const { return levels_.empty(); }
-    Level& Deepest() { return levels_.back(); }
+    bool Empty() const { return depth_ == 0; }
+    Level& Deepest() { return levels_[depth_ - 1]; }
 
     // Reads the whole listing of `folderText`, with the program's folder current as for every
     // listing, and makes it the deepest level (which may move the levels above), unless it
-    // cannot be listed or is a folder already on the path.
+    // cannot be listed or is a folder already on the path. A level's storage is kept for the
+    // next folder at its depth.
     void Enter(std::string folderText) {
-        Level level;
+        if (depth_ == levels_.size()) {
+            levels_.emplace_back();
+        }
+        Level& level = levels_[depth_];
         level.folderText = std::move(folderText);
+        level.next = 0;
+        level.directory = nullptr;
         platform::MakeCurrentDirectory(programDirectory_);
         if (!platform::ReadFolder(level.folderText, pattern_, level.listing)) {
             Tell(level.folderText, level.listing.error, "");
@@ -50,21 +56,21 @@ class DescentPath {
             Tell(level.folderText, level.listing.error, "listing broke off: ");
         }
         if (level.listing.identityKnown) {
-            auto [at, added] = onPath_.try_emplace(level.listing.identity, levels_.size());
+            auto [at, added] = onPath_.try_emplace(level.listing.identity, depth_);
             if (!added) {
                 // A link back to a folder above: walking it would never end.
                 Tell(level.folderText, 0, "leads back to " + levels_[at->second].folderText);
                 return;
             }
         }
-        levels_.push_back(std::move(level));
+        ++depth_;
     }
 
     void Leave() {
-        if (levels_.back().listing.identityKnown) {
-            onPath_.erase(levels_.back().listing.identity);
+        if (Deepest().listing.identityKnown) {
+            onPath_.erase(Deepest().listing.identity);
         }
-        levels_.pop_back();
+        --depth_;
     }
 
   private:
@@ -82,7 +88,8 @@ class DescentPath {
     const std::string& programDirectory_;
     const std::string& pattern_;
     const PassedOverSink& passedOver_;
-    std::vector<Level> levels_;
+    std::vector<Level> levels_;  // those below depth_ are spare
+    size_t depth_ = 0;
     std::unordered_map<platform::FileIdentity, size_t, IdentityHash> onPath_;
 };
 
@@ -115,13 +122,12 @@ void ScanFolder(FileCatalogue& catalogue, const std::string& programDirectory,
             std::string subfolder = level.folderText;
             subfolder.push_back(platform::kPathSeparator);
             subfolder.append(entry.name);
-            path.Enter(std::move(subfolder));
+            path.Enter(std::move(subfolder));  // `level` may have moved
         } else {
             if (level.directory == nullptr) {
                 level.directory = catalogue.AddDirectory(level.folderText);
             }
             catalogue.Append(level.directory, entry.name, entry.size);
-            std::string().swap(entry.name);  // what has been walked need not be kept
         }
     }
 }

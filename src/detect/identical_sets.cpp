@@ -95,26 +95,62 @@ void CloseAll(std::vector<OpenMember>& members) {
 
 // Names of one file within a size (a repeat in the catalogue, a hard link, an overlay's view of
 // a lower folder) are told by their inode number and last write: the length is the size's.
-// Only the first name counts.
+// Only the first name counts. An open-addressed table sized for the size's files at the start:
+// no allocation per file.
 class Aliases {
   public:
+    explicit Aliases(size_t files) { Resize(files * 2); }
+
     bool FirstName(const platform::FileStamp& stamp) {
-        return seen_.insert(Key{stamp.identity.index, stamp.modified}).second;
+        if ((count_ + 1) * 2 > keys_.size()) {
+            Resize(keys_.size() * 2);  // more names than it was made for
+        }
+        return Insert(Key{stamp.identity.index, stamp.modified});
     }
 
   private:
     struct Key {
-        uint64_t index;
-        int64_t modified;
+        uint64_t index = 0;
+        int64_t modified = 0;
         bool operator==(const Key&) const = default;
     };
-    struct Hash {
-        size_t operator()(const Key& key) const {
-            return std::hash<uint64_t>()(key.index * 0x9E3779B97F4A7C15ULL ^
-                                         static_cast<uint64_t>(key.modified));
+
+    bool Insert(const Key& key) {
+        const size_t mask = keys_.size() - 1;
+        uint64_t hash = key.index * 0x9E3779B97F4A7C15ULL ^
+                        static_cast<uint64_t>(key.modified) * 0xC2B2AE3D27D4EB4FULL;
+        size_t at = static_cast<size_t>(hash ^ (hash >> 29)) & mask;
+        for (; used_[at] != 0; at = (at + 1) & mask) {
+            if (keys_[at] == key) {
+                return false;
+            }
         }
-    };
-    std::unordered_set<Key, Hash> seen_;
+        used_[at] = 1;
+        keys_[at] = key;
+        ++count_;
+        return true;
+    }
+
+    void Resize(size_t wanted) {
+        size_t slots = 16;
+        while (slots < wanted) {
+            slots *= 2;
+        }
+        std::vector<Key> keys(slots);
+        std::vector<uint8_t> used(slots, 0);
+        keys.swap(keys_);
+        used.swap(used_);
+        count_ = 0;
+        for (size_t k = 0; k < keys.size(); ++k) {
+            if (used[k] != 0) {
+                Insert(keys[k]);
+            }
+        }
+    }
+
+    std::vector<Key> keys_;
+    std::vector<uint8_t> used_;
+    size_t count_ = 0;
 };
 
 // Splits `count` blocks of `length` bytes at `blocks[i]` into runs of equal blocks, each run
@@ -192,6 +228,9 @@ class SizeClassReader {
         }
         SizeClassResult result;
         Sets(pointers, false, result.sets);
+        if (passed_.empty()) {
+            return result;
+        }
         // A file passed over in one attempt may have been read in a later one.
         std::unordered_set<uint32_t> grouped;
         for (const IdenticalSet& set : result.sets) {
@@ -243,7 +282,7 @@ class SizeClassReader {
             const size_t passedBefore = passed_.size();
             std::vector<OpenMember> members;
             members.reserve(count);
-            Aliases aliases;
+            Aliases aliases(count);
             bool refused = false;
             for (const SizeClassFile* file : files) {
                 OpenMember member;
@@ -443,7 +482,7 @@ class SizeClassReader {
             size_t at;
         };
         std::vector<Keyed> keyed;
-        Aliases aliases;
+        Aliases aliases(files.size());
         for (size_t i = 0; i < files.size(); ++i) {
             if (!digests[i].ok) {
                 Pass(files[i], digests[i].error);

@@ -181,10 +181,10 @@ int OpenAnyLength(const std::string& path, int flags, mode_t mode = 0) {
 
 // The folder that holds the last part of `path`, opened for *at calls, and that last part.
 // For a path short enough for one call, the current folder stands for it (AT_FDCWD) and the
-// last part is the whole path.
+// last part is the whole path, taken as it is.
 struct Parent {
     int fd = AT_FDCWD;
-    std::string leaf;
+    const char* leaf = nullptr;
     Parent() = default;
     Parent(const Parent&) = delete;
     Parent& operator=(const Parent&) = delete;
@@ -197,7 +197,7 @@ struct Parent {
 
 bool OpenParent(const std::string& path, Parent& parent) {
     if (path.size() < PATH_MAX) {
-        parent.leaf = path;
+        parent.leaf = path.c_str();
         return true;
     }
     size_t slash = path.rfind('/');
@@ -205,9 +205,9 @@ bool OpenParent(const std::string& path, Parent& parent) {
         errno = ENAMETOOLONG;
         return false;
     }
-    std::string folder = path.substr(0, slash == 0 ? 1 : slash);
-    parent.fd = OpenAnyLength(folder, O_PATH | O_DIRECTORY | O_CLOEXEC);
-    parent.leaf = path.substr(slash + 1);
+    parent.fd =
+        OpenAnyLength(path.substr(0, slash == 0 ? 1 : slash), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    parent.leaf = path.c_str() + slash + 1;
     return parent.fd >= 0;
 }
 
@@ -243,7 +243,9 @@ void Describe(int dirFd, const dirent* raw, ListingEntry& entry) {
 }  // namespace
 
 bool ReadFolder(const std::string& folder, const std::string& pattern, FolderListing& listing) {
-    listing.entries.clear();
+    // The entries (and their names' storage) of an earlier listing are written over, not
+    // freed and made again: a scan lists thousands of folders.
+    size_t count = 0;
     listing.identityKnown = false;
     listing.error = 0;
     DIR* dir = nullptr;
@@ -260,6 +262,7 @@ bool ReadFolder(const std::string& folder, const std::string& pattern, FolderLis
     }
     if (dir == nullptr) {
         listing.error = errno;
+        listing.entries.clear();
         return false;
     }
     const int fd = dirfd(dir);
@@ -279,17 +282,22 @@ bool ReadFolder(const std::string& folder, const std::string& pattern, FolderLis
         if (!everything && fnmatch(pattern.c_str(), raw->d_name, 0) != 0) {
             continue;
         }
-        Describe(fd, raw, listing.entries.emplace_back());
+        if (count == listing.entries.size()) {
+            listing.entries.emplace_back();
+        }
+        Describe(fd, raw, listing.entries[count++]);
     }
     closedir(dir);
+    listing.entries.resize(count);
     return true;
 }
 
 bool FolderIdentity(const std::string& folder, FileIdentity& identity, int& error) {
+    static const std::string root = "/";
     Parent parent;
     struct stat info;
-    if (!OpenParent(folder.empty() ? std::string("/") : folder, parent) ||
-        fstatat(parent.fd, parent.leaf.c_str(), &info, 0) != 0) {
+    if (!OpenParent(folder.empty() ? root : folder, parent) ||
+        fstatat(parent.fd, parent.leaf, &info, 0) != 0) {
         error = errno;
         return false;
     }
@@ -370,7 +378,7 @@ bool StampOfPath(const std::string& path, FileStamp& stamp, int& error) {
     Parent parent;
     struct stat info;
     if (!OpenParent(path, parent) ||
-        fstatat(parent.fd, parent.leaf.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        fstatat(parent.fd, parent.leaf, &info, AT_SYMLINK_NOFOLLOW) != 0) {
         error = errno;
         return false;
     }
