@@ -3,6 +3,7 @@
 // the one-event-per-pass wait, and lists that report only what the user did.
 #include "platform/qt/window_qt.h"
 
+#include <QAbstractListModel>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -10,7 +11,7 @@
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPointer>
@@ -22,6 +23,9 @@
 #include <QWindow>
 #include <algorithm>
 #include <deque>
+#include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/window.h"
@@ -97,26 +101,107 @@ struct MainWindow final : QWidget {
 
 namespace {
 
+// The lines of one list, kept compactly: their bytes back to back in one buffer, each ended
+// by a NUL, and where each line starts. A line becomes text only while the view asks for it,
+// so a list of a million files costs little more than their names.
+class LineModel final : public QAbstractListModel {
+  public:
+    explicit LineModel(QObject* parent) : QAbstractListModel(parent) {}
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override {
+        return parent.isValid() ? 0 : static_cast<int>(starts_.size());
+    }
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (role != Qt::DisplayRole || !checkIndex(index, CheckIndexOption::IndexIsValid)) {
+            return {};
+        }
+        std::string_view line = Line(index.row());
+        return QFile::decodeName(
+            QByteArray::fromRawData(line.data(), static_cast<qsizetype>(line.size())));
+    }
+
+    Qt::ItemFlags flags(const QModelIndex& index) const override {
+        return index.isValid() ? Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren
+                               : Qt::NoItemFlags;
+    }
+
+    // All lines of `lines` at the end, announced to the view as one insertion.
+    void Append(LineBatch lines) {
+        size_t count = std::count(lines.text.begin(), lines.text.end(), '\0');
+        if (!lines.text.empty() && lines.text.back() != '\0') {
+            lines.text.push_back('\0');  // the unended rest is a line too
+            ++count;
+        }
+        if (count == 0) {
+            return;
+        }
+        int first = rowCount();
+        beginInsertRows(QModelIndex(), first, first + static_cast<int>(count) - 1);
+        size_t base = text_.size();
+        if (text_.empty()) {
+            text_ = std::move(lines.text);
+        } else {
+            text_.append(lines.text);
+        }
+        starts_.reserve(starts_.size() + count);
+        for (size_t at = base; at < text_.size(); at = text_.find('\0', at) + 1) {
+            starts_.push_back(at);
+        }
+        endInsertRows();
+    }
+
+    void Remove(int row) {
+        beginRemoveRows(QModelIndex(), row, row);
+        size_t begin = starts_[static_cast<size_t>(row)];
+        size_t length = Line(row).size() + 1;
+        text_.erase(begin, length);
+        starts_.erase(starts_.begin() + row);
+        for (auto at = starts_.begin() + row; at != starts_.end(); ++at) {
+            *at -= length;
+        }
+        endRemoveRows();
+    }
+
+    void Clear() {
+        beginResetModel();
+        std::string().swap(text_);
+        std::vector<size_t>().swap(starts_);
+        endResetModel();
+    }
+
+    std::string_view Line(int row) const {
+        size_t at = static_cast<size_t>(row);
+        size_t end = at + 1 < starts_.size() ? starts_[at + 1] : text_.size();
+        return std::string_view(text_).substr(starts_[at], end - 1 - starts_[at]);
+    }
+
+  private:
+    std::string text_;
+    std::vector<size_t> starts_;
+};
+
 // A list box: single selection, lines in the order appended, no horizontal scrolling, and
 // only the user's selection changes and double clicks reported.
-class ListControl final : public QListWidget {
+class ListControl final : public QListView {
   public:
-    ListControl(QWidget* parent, int32_t identifier) : QListWidget(parent) {
+    ListControl(QWidget* parent, int32_t identifier)
+        : QListView(parent), lines_(new LineModel(this)) {
+        setModel(lines_);
         setSelectionMode(QAbstractItemView::SingleSelection);
-        setSortingEnabled(false);
         setUniformItemSizes(true);
         setTextElideMode(Qt::ElideNone);
         setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
         setEditTriggers(QAbstractItemView::NoEditTriggers);
         setDragEnabled(false);
-        connect(this, &QListWidget::itemSelectionChanged, this, [this, identifier] {
+        connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this, identifier] {
             if (!changedByProgram) {
                 RaiseControlEvent(identifier);
             }
         });
-        connect(this, &QListWidget::itemDoubleClicked, this,
-                [identifier](QListWidgetItem*) { RaiseControlEvent(identifier); });
+        connect(this, &QAbstractItemView::doubleClicked, this,
+                [identifier](const QModelIndex&) { RaiseControlEvent(identifier); });
     }
 
     // Runs `change` as the program's own, which reports nothing.
@@ -134,9 +219,12 @@ class ListControl final : public QListWidget {
         return rows.isEmpty() ? -1 : rows.first().row();
     }
 
+    int count() const { return lines_->rowCount(); }
+    LineModel& Lines() { return *lines_; }
+
   protected:
     void focusInEvent(QFocusEvent* event) override {
-        QListWidget::focusInEvent(event);
+        QListView::focusInEvent(event);
         DropCurrentWithoutSelection();
     }
 
@@ -151,7 +239,7 @@ class ListControl final : public QListWidget {
         if ((action == MoveUp || action == MoveDown) && Selected() < 0 && count() > 0) {
             return model()->index(0, 0);
         }
-        return QListWidget::moveCursor(action, modifiers);
+        return QListView::moveCursor(action, modifiers);
     }
 
     QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
@@ -161,7 +249,7 @@ class ListControl final : public QListWidget {
         if (!index.isValid()) {
             return QItemSelectionModel::NoUpdate;
         }
-        QItemSelectionModel::SelectionFlags flags = QListWidget::selectionCommand(index, event);
+        QItemSelectionModel::SelectionFlags flags = QListView::selectionCommand(index, event);
         if (flags.testFlag(QItemSelectionModel::Deselect)) {
             return QItemSelectionModel::NoUpdate;
         }
@@ -170,7 +258,7 @@ class ListControl final : public QListWidget {
 
     void updateGeometries() override {
         // Lines wider than the list are cut at its right edge; nothing scrolls sideways.
-        QListWidget::updateGeometries();
+        QListView::updateGeometries();
         horizontalScrollBar()->setRange(0, 0);
     }
 
@@ -183,6 +271,7 @@ class ListControl final : public QListWidget {
         }
     }
 
+    LineModel* lines_;
     bool changedByProgram = false;
 };
 
@@ -530,14 +619,20 @@ int32_t ControlIdentifier() {
 }
 
 void AppendLine(int32_t list, const std::string& text) {
+    LineBatch line;
+    line.Add(text.c_str());  // the line ends at its first NUL, as a C string does
+    AppendLines(list, std::move(line));
+}
+
+void AppendLines(int32_t list, LineBatch lines) {
     if (ListControl* control = FindList(list)) {
-        control->ByProgram([&] { control->addItem(QFile::decodeName(text.c_str())); });
+        control->ByProgram([&] { control->Lines().Append(std::move(lines)); });
     }
 }
 
 void ClearLines(int32_t list) {
     if (ListControl* control = FindList(list)) {
-        control->ByProgram([&] { control->clear(); });
+        control->ByProgram([&] { control->Lines().Clear(); });
     }
 }
 
@@ -549,7 +644,7 @@ void RemoveLine(int32_t list, int32_t index) {
     control->ByProgram([&] {
         // Removing the selected line leaves none selected, where Qt would select a neighbour.
         bool selected = control->Selected() == index;
-        delete control->takeItem(index);
+        control->Lines().Remove(index);
         if (selected) {
             control->selectionModel()->clear();
         }
@@ -573,7 +668,8 @@ void SelectLine(int32_t list, int32_t index) {
     }
     control->ByProgram([&] {
         if (index >= 0 && index < control->count()) {
-            control->setCurrentRow(index, QItemSelectionModel::ClearAndSelect);
+            control->selectionModel()->setCurrentIndex(control->model()->index(index, 0),
+                                                       QItemSelectionModel::ClearAndSelect);
         } else {
             control->selectionModel()->clear();
         }
