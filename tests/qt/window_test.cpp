@@ -35,6 +35,14 @@ Got Events(std::function<void()> act) {
     }
 }
 
+struct PaintCounter : QObject {
+    bool eventFilter(QObject*, QEvent* event) override {
+        paints += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+    int paints = 0;
+};
+
 struct WindowTest : testing::Test {
     void SetUp() override {
         ASSERT_TRUE(StartUp(state));
@@ -209,6 +217,12 @@ TEST_F(WindowTest, ProgressFillsFromTheBottomAndPaintsWithinTheCall) {
     }
     platform::SetProgress(PrgFile, 100);
     EXPECT_EQ(bar->value(), 0);
+    // One paint per change: each is a trip to the display, and a search makes thousands.
+    PaintCounter counter;
+    bar->installEventFilter(&counter);
+    platform::SetProgress(PrgOverall, 42);
+    platform::SetProgress(PrgOverall, 42);
+    EXPECT_EQ(counter.paints, 1);
 }
 
 TEST_F(WindowTest, ButtonsAnswerClicksAndSpaceOnlyAndCloseRequestsLeaveTheWindow) {
