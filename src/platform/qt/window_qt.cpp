@@ -141,6 +141,9 @@ class LineModel final : public QAbstractListModel {
         size_t base = text_.size();
         if (text_.empty()) {
             text_ = std::move(lines.text);
+            if (text_.capacity() - text_.size() > text_.size() / 4) {
+                text_.shrink_to_fit();  // what a batch grew by beyond its lines
+            }
         } else {
             text_.append(lines.text);
         }
