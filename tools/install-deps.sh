@@ -7,7 +7,7 @@ want=(cmake g++ make pkg-config qt6-base-dev libgl-dev libxxhash-dev fonts-dejav
 case "${1:-test}" in
   run) want+=(qt6-translations-l10n) ;;
   test) want+=(qt6-translations-l10n libgtest-dev xvfb xauth g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64) ;;
-  bench) want+=(jdupes fdupes rdfind rmlint time) ;;
+  bench) want+=(jdupes fdupes rdfind rmlint time xvfb xdotool) ;;
   *) echo "usage: $0 [run|test|bench]" >&2; exit 1 ;;
 esac
 
