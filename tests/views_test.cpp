@@ -42,6 +42,7 @@ TEST_F(ViewsTest, AllFilesLinesWithSignedSizesAndCount) {
                                         "huge.iso (-1294967296)", "empty (0)"}));
     EXPECT_EQ(Caption(LblAllFiles), "Alle Dateien (4)");
     EXPECT_EQ(Selected(LstAllFiles), -1);
+    EXPECT_EQ(Control(LstAllFiles).batches, 1);  // all lines in one go, not line by line
     // A second refresh rebuilds from the start rather than adding.
     Catalogue("/z", "neu", 7);
     RefreshViews(state, RefreshAllFiles);
@@ -64,6 +65,7 @@ TEST_F(ViewsTest, GroupLinesNameEveryMember) {
               (std::vector<std::string>{"3: eins.txt, zwei.txt, drei.txt", "2: a, b"}));
     EXPECT_EQ(Caption(LblGroups), "Dateien mit gleichem Inhalt (2)");
     EXPECT_EQ(Selected(LstGroups), -1);
+    EXPECT_EQ(Control(LstGroups).batches, 1);
 }
 
 TEST_F(ViewsTest, NoDuplicatesLineAccumulatesAndKeepsEarlierLines) {
@@ -97,6 +99,21 @@ TEST_F(ViewsTest, MembersOfTheSelectedGroupFirstOneMarked) {
     EXPECT_EQ(Lines(LstMembers),
               (std::vector<std::string>{"/daten/eins.txt", "/root.txt", "/x y/z"}));
     EXPECT_EQ(Selected(LstMembers), 0);
+    EXPECT_EQ(Control(LstMembers).batches, 1);
+}
+
+TEST(LineBatchTest, EveryNulEndsOneLineAndAnUnendedRestIsOneMore) {
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        {"", {}},
+        {std::string("a\0", 2), {"a"}},
+        {std::string("\0\0", 2), {"", ""}},
+        {std::string("eins (1)\0zwei", 13), {"eins (1)", "zwei"}},
+    };
+    for (const auto& [text, want] : cases) {
+        std::vector<std::string> got;
+        platform::LineBatch{text}.ForEach([&](std::string_view line) { got.emplace_back(line); });
+        EXPECT_EQ(got, want) << text.size();
+    }
 }
 
 TEST_F(ViewsTest, MembersEmptyWhenThereAreNoGroups) {

@@ -5,8 +5,10 @@
 // exist does nothing (queries give 0 or -1). No exceptions cross this header.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -53,10 +55,37 @@ int32_t WaitForEvent();
 // The identifier of the control that raised the latest kEventControl.
 int32_t ControlIdentifier();
 
+// Lines to be appended to a list in one go: their texts back to back, each ended by a NUL
+// byte; text after the last NUL would be one more line. A list fills from a batch far faster
+// than line by line: it takes its storage once and redraws once.
+struct LineBatch {
+    std::string text;
+
+    // Ends the line whose text was appended to `text` since the previous line ended.
+    void EndLine() { text.push_back('\0'); }
+    void Add(std::string_view line) {
+        text.append(line);
+        EndLine();
+    }
+    // Calls take(line) for every line, in order; each line is a string_view into `text`
+    // followed by a NUL byte.
+    template <typename Take>
+    void ForEach(Take take) const {
+        std::string_view rest = text;
+        while (!rest.empty()) {
+            size_t end = std::min(rest.find('\0'), rest.size());
+            take(rest.substr(0, end));
+            rest.remove_prefix(std::min(end + 1, rest.size()));
+        }
+    }
+};
+
 // List lines. Appending selects nothing; clearing leaves no line selected; removing moves
 // the later lines up. SelectLine(list, -1) selects no line. Selections made here raise no
-// control event.
+// control event. AppendLines appends the batch's lines in their order, exactly as that many
+// AppendLine calls would.
 void AppendLine(int32_t list, const std::string& text);
+void AppendLines(int32_t list, LineBatch lines);
 void ClearLines(int32_t list);
 void RemoveLine(int32_t list, int32_t index);
 int32_t CountLines(int32_t list);

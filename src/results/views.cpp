@@ -1,6 +1,7 @@
 #include "results/views.h"
 
 #include <string>
+#include <utility>
 
 #include "app/controls.h"
 #include "platform/window.h"
@@ -25,16 +26,19 @@ void ResetViews() {
     platform::SetControlText(LblGroups, kGroupsCaption);
 }
 
+// The lists are filled in one batch each: a list of many lines then takes its storage once
+// and redraws once, instead of once per line.
 void RefreshAllFilesView(const AppState& state) {
     platform::ClearLines(LstAllFiles);
-    std::string line;
+    platform::LineBatch lines;
     for (const FileEntry& entry : state.fileCatalogue) {
-        line.assign(entry.name());
-        line.append(" (");
-        line.append(std::to_string(entry.size));
-        line.push_back(')');
-        platform::AppendLine(LstAllFiles, line);
+        lines.text.append(entry.name());
+        lines.text.append(" (");
+        lines.text.append(std::to_string(entry.size));
+        lines.text.push_back(')');
+        lines.EndLine();
     }
+    platform::AppendLines(LstAllFiles, std::move(lines));
     platform::SetControlText(LblAllFiles,
                              CaptionWithCount(kAllFilesCaption, state.fileCatalogue.Count()));
 }
@@ -46,17 +50,20 @@ void RefreshGroupsView(AppState& state) {
         return;
     }
     platform::ClearLines(LstGroups);
+    platform::LineBatch lines;
     for (const DuplicateGroup& group : state.groupList) {
-        std::string line = std::to_string(group.memberCount) + ": ";
+        lines.text.append(std::to_string(group.memberCount));
+        lines.text.append(": ");
         auto member = group.firstMember;
         for (int32_t k = 0; k < group.memberCount; ++k, ++member) {
             if (k > 0) {
-                line.append(", ");
+                lines.text.append(", ");
             }
-            line.append(member->name());
+            lines.text.append(member->name());
         }
-        platform::AppendLine(LstGroups, line);
+        lines.EndLine();
     }
+    platform::AppendLines(LstGroups, std::move(lines));
     SetGroupCaption(state);
 }
 
@@ -69,10 +76,12 @@ void RefreshMembersView(AppState& state) {
     if (group == nullptr) {
         return;
     }
+    platform::LineBatch lines;
     auto member = group->firstMember;
     for (int32_t k = 0; k < group->memberCount; ++k, ++member) {
-        platform::AppendLine(LstMembers, FullPath(member->directory(), member->name()));
+        lines.Add(FullPath(member->directory(), member->name()));
     }
+    platform::AppendLines(LstMembers, std::move(lines));
     platform::SelectLine(LstMembers, 0);
 }
 

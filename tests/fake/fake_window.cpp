@@ -151,6 +151,13 @@ void AppendLine(int32_t list, const std::string& text) {
     }
 }
 
+void AppendLines(int32_t list, LineBatch lines) {
+    if (fake::Control* c = ListOrNull(list)) {
+        lines.ForEach([c](std::string_view line) { c->lines.emplace_back(line); });
+        c->batches += 1;
+    }
+}
+
 void ClearLines(int32_t list) {
     if (fake::Control* c = ListOrNull(list)) {
         c->lines.clear();

@@ -20,6 +20,7 @@ struct Control {
     std::string caption;
     bool disabled = false;
     std::vector<std::string> lines;
+    int32_t batches = 0;  // AppendLines calls
     int32_t selected = -1;
     int32_t progress = 0;
     int32_t rangeMin = 0;

@@ -9,7 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QListWidget>
+#include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -37,8 +37,12 @@ inline QWidget* Widget(int32_t control) {
     return widget;
 }
 
-inline QListWidget* List(int32_t list) {
-    return qobject_cast<QListWidget*>(Widget(list));
+inline QListView* List(int32_t list) {
+    return qobject_cast<QListView*>(Widget(list));
+}
+
+inline int Rows(int32_t list) {
+    return List(list) != nullptr ? List(list)->model()->rowCount() : 0;
 }
 
 // Clicks (once or twice) at `point` of `widget`, by default its centre, through the native
@@ -59,9 +63,9 @@ inline void Click(int32_t control) {
 }
 
 inline void ClickLine(int32_t list, int row, bool twice = false, int modifiers = 0) {
-    QListWidget* widget = List(list);
-    ASSERT_TRUE(widget != nullptr && row >= 0 && row < widget->count()) << list << ":" << row;
-    QPoint line = widget->visualItemRect(widget->item(row)).center();
+    QListView* widget = List(list);
+    ASSERT_TRUE(widget != nullptr && row >= 0 && row < Rows(list)) << list << ":" << row;
+    QPoint line = widget->visualRect(widget->model()->index(row, 0)).center();
     ClickAt(widget->viewport(), line, twice, modifiers);
 }
 
@@ -78,8 +82,9 @@ inline void CloseBox() {
 
 inline std::vector<std::string> Lines(int32_t list) {
     std::vector<std::string> lines;
-    for (int row = 0; List(list) != nullptr && row < List(list)->count(); ++row) {
-        lines.push_back(QFile::encodeName(List(list)->item(row)->text()).toStdString());
+    for (int row = 0; row < Rows(list); ++row) {
+        QString text = List(list)->model()->index(row, 0).data().toString();
+        lines.push_back(QFile::encodeName(text).toStdString());
     }
     return lines;
 }

@@ -36,6 +36,14 @@ Got Events(std::function<void()> act) {
     }
 }
 
+struct PaintCounter : QObject {
+    bool eventFilter(QObject*, QEvent* event) override {
+        paints += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+    int paints = 0;
+};
+
 struct WindowTest : testing::Test {
     void SetUp() override {
         ASSERT_TRUE(StartUp(state));
@@ -75,13 +83,13 @@ TEST_F(WindowTest, ControlsInCreationOrderWithTheirBoxesKindsAndFirstCaptions) {
     const std::tuple<int32_t, QRect, const char*, const char*> expected[] = {
         {0, {0, 0, 195, 24}, "QPushButton", "Pfad hinzufügen"},
         {1, {0, 25, 195, 20}, "QLabel", "Alle Dateien"},
-        {2, {0, 45, 195, 225}, "QListWidget", ""},
+        {2, {0, 45, 195, 225}, "QListView", ""},
         {8, {0, 275, 195, 20}, "QPushButton", "Zurücksetzen"},
         {9, {200, 0, 368, 24}, "QPushButton", "Doppelte Dateien suchen"},
         {3, {200, 25, 368, 20}, "QLabel", "Dateien mit gleichem Inhalt"},
-        {4, {200, 45, 368, 100}, "QListWidget", ""},
+        {4, {200, 45, 368, 100}, "QListView", ""},
         {5, {200, 150, 398, 20}, "QLabel", "Doppelte Dateien:"},
-        {6, {200, 170, 398, 75}, "QListWidget", ""},
+        {6, {200, 170, 398, 75}, "QListView", ""},
         {7, {200, 250, 398, 20}, "QPushButton", "Lösche markierte Datei"},
         {10, {200, 275, 398, 20}, "QPushButton", "Lösche alle Dateien (mit Original)"},
         {100, {573, 75, 25, 70}, "QProgressBar", ""},
@@ -133,6 +141,18 @@ TEST_F(WindowTest, ProgramChangesToListsKeepTheOrderRaiseNoEventAndNeverScrollSi
     platform::ClearLines(LstGroups);
     EXPECT_EQ(platform::CountLines(LstGroups), 0);
     EXPECT_EQ(platform::SelectedIndex(LstGroups), -1);
+    // A batch goes after the lines there and keeps the selection.
+    platform::AppendLine(LstGroups, "eins");
+    platform::SelectLine(LstGroups, 0);
+    platform::LineBatch batch;
+    for (const char* line : {"zwei", "", "Größe – ü.txt (9)"}) {
+        batch.Add(line);
+    }
+    batch.text += "vier";  // an unended rest is a line too
+    platform::AppendLines(LstGroups, std::move(batch));
+    platform::RemoveLine(LstGroups, 2);
+    EXPECT_EQ(Lines(LstGroups), (Strings{"eins", "zwei", "Größe – ü.txt (9)", "vier"}));
+    EXPECT_EQ(platform::SelectedIndex(LstGroups), 0);
     EXPECT_EQ(Events([] {}), Got{});
     // A long line is cut, not shortened, and many lines scroll only up and down.
     platform::AppendLine(LstAllFiles, std::string(400, 'w') + ".txt (1)");
@@ -140,7 +160,7 @@ TEST_F(WindowTest, ProgramChangesToListsKeepTheOrderRaiseNoEventAndNeverScrollSi
         platform::AppendLine(LstAllFiles, "datei" + std::to_string(i));
     }
     Events([] {});
-    QListWidget* list = List(LstAllFiles);
+    QListView* list = List(LstAllFiles);
     EXPECT_TRUE(list->verticalScrollBar()->isVisible());
     EXPECT_FALSE(list->horizontalScrollBar()->isVisible());
     EXPECT_EQ(list->horizontalScrollBar()->maximum(), 0);
@@ -198,6 +218,12 @@ TEST_F(WindowTest, ProgressFillsFromTheBottomAndPaintsWithinTheCall) {
     }
     platform::SetProgress(PrgFile, 100);
     EXPECT_EQ(bar->value(), 0);
+    // One paint per change: each is a trip to the display, and a search makes thousands.
+    PaintCounter counter;
+    bar->installEventFilter(&counter);
+    platform::SetProgress(PrgOverall, 42);
+    platform::SetProgress(PrgOverall, 42);
+    EXPECT_EQ(counter.paints, 1);
 }
 
 TEST_F(WindowTest, ButtonsAnswerClicksAndSpaceOnlyAndCloseRequestsLeaveTheWindow) {

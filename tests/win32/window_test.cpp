@@ -274,6 +274,23 @@ TEST_F(WindowTest, ListsTextsEnabledStatesAndProgressPositions) {
     platform::ClearLines(LstAllFiles);
     EXPECT_EQ(platform::CountLines(LstAllFiles), 0);
     EXPECT_EQ(platform::SelectedIndex(LstAllFiles), -1);
+    // A batch goes after the lines there and keeps the selection; the list, its redrawing
+    // suspended meanwhile, stays visible and is due to be painted.
+    HWND groups = Control(LstGroups);
+    platform::AppendLine(LstGroups, "eins");
+    platform::SelectLine(LstGroups, 0);
+    platform::LineBatch batch;
+    for (const char* line : {"zwei", "", mull}) {
+        batch.Add(line);
+    }
+    batch.text += "vier";  // an unended rest is a line too
+    ValidateRect(groups, nullptr);
+    platform::AppendLines(LstGroups, std::move(batch));
+    EXPECT_EQ(wintest::ListLines(groups),
+              (std::vector<std::string>{"eins", "zwei", "", mull, "vier"}));
+    EXPECT_EQ(platform::SelectedIndex(LstGroups), 0);
+    EXPECT_TRUE(IsWindowVisible(groups));
+    EXPECT_TRUE(GetUpdateRect(groups, nullptr, FALSE));
 
     platform::SetControlText(LblAllFiles, "\xC4\xD6\xDC\xDF (12)");
     EXPECT_EQ(WindowText(Control(LblAllFiles)), "\xC4\xD6\xDC\xDF (12)");

@@ -20,6 +20,7 @@ int32_t ControlIdentifier() {
     return -1;
 }
 void AppendLine(int32_t, const std::string&) {}
+void AppendLines(int32_t, LineBatch) {}
 void ClearLines(int32_t) {}
 void RemoveLine(int32_t, int32_t) {}
 int32_t CountLines(int32_t) {

@@ -3,6 +3,7 @@
 // the one-event-per-pass wait, and lists that report only what the user did.
 #include "platform/qt/window_qt.h"
 
+#include <QAbstractListModel>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -10,7 +11,7 @@
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPointer>
@@ -22,6 +23,9 @@
 #include <QWindow>
 #include <algorithm>
 #include <deque>
+#include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/window.h"
@@ -97,26 +101,110 @@ struct MainWindow final : QWidget {
 
 namespace {
 
+// The lines of one list, kept compactly: their bytes back to back in one buffer, each ended
+// by a NUL, and where each line starts. A line becomes text only while the view asks for it,
+// so a list of a million files costs little more than their names.
+class LineModel final : public QAbstractListModel {
+  public:
+    explicit LineModel(QObject* parent) : QAbstractListModel(parent) {}
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override {
+        return parent.isValid() ? 0 : static_cast<int>(starts_.size());
+    }
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (role != Qt::DisplayRole || !checkIndex(index, CheckIndexOption::IndexIsValid)) {
+            return {};
+        }
+        std::string_view line = Line(index.row());
+        return QFile::decodeName(
+            QByteArray::fromRawData(line.data(), static_cast<qsizetype>(line.size())));
+    }
+
+    Qt::ItemFlags flags(const QModelIndex& index) const override {
+        return index.isValid() ? Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren
+                               : Qt::NoItemFlags;
+    }
+
+    // All lines of `lines` at the end, announced to the view as one insertion.
+    void Append(LineBatch lines) {
+        size_t count = std::count(lines.text.begin(), lines.text.end(), '\0');
+        if (!lines.text.empty() && lines.text.back() != '\0') {
+            lines.text.push_back('\0');  // the unended rest is a line too
+            ++count;
+        }
+        if (count == 0) {
+            return;
+        }
+        int first = rowCount();
+        beginInsertRows(QModelIndex(), first, first + static_cast<int>(count) - 1);
+        size_t base = text_.size();
+        if (text_.empty()) {
+            text_ = std::move(lines.text);
+            if (text_.capacity() - text_.size() > text_.size() / 4) {
+                text_.shrink_to_fit();  // what a batch grew by beyond its lines
+            }
+        } else {
+            text_.append(lines.text);
+        }
+        starts_.reserve(starts_.size() + count);
+        for (size_t at = base; at < text_.size(); at = text_.find('\0', at) + 1) {
+            starts_.push_back(at);
+        }
+        endInsertRows();
+    }
+
+    void Remove(int row) {
+        beginRemoveRows(QModelIndex(), row, row);
+        size_t begin = starts_[static_cast<size_t>(row)];
+        size_t length = Line(row).size() + 1;
+        text_.erase(begin, length);
+        starts_.erase(starts_.begin() + row);
+        for (auto at = starts_.begin() + row; at != starts_.end(); ++at) {
+            *at -= length;
+        }
+        endRemoveRows();
+    }
+
+    void Clear() {
+        beginResetModel();
+        std::string().swap(text_);
+        std::vector<size_t>().swap(starts_);
+        endResetModel();
+    }
+
+    std::string_view Line(int row) const {
+        size_t at = static_cast<size_t>(row);
+        size_t end = at + 1 < starts_.size() ? starts_[at + 1] : text_.size();
+        return std::string_view(text_).substr(starts_[at], end - 1 - starts_[at]);
+    }
+
+  private:
+    std::string text_;
+    std::vector<size_t> starts_;
+};
+
 // A list box: single selection, lines in the order appended, no horizontal scrolling, and
 // only the user's selection changes and double clicks reported.
-class ListControl final : public QListWidget {
+class ListControl final : public QListView {
   public:
-    ListControl(QWidget* parent, int32_t identifier) : QListWidget(parent) {
+    ListControl(QWidget* parent, int32_t identifier)
+        : QListView(parent), lines_(new LineModel(this)) {
+        setModel(lines_);
         setSelectionMode(QAbstractItemView::SingleSelection);
-        setSortingEnabled(false);
         setUniformItemSizes(true);
         setTextElideMode(Qt::ElideNone);
         setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
         setEditTriggers(QAbstractItemView::NoEditTriggers);
         setDragEnabled(false);
-        connect(this, &QListWidget::itemSelectionChanged, this, [this, identifier] {
+        connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this, identifier] {
             if (!changedByProgram) {
                 RaiseControlEvent(identifier);
             }
         });
-        connect(this, &QListWidget::itemDoubleClicked, this,
-                [identifier](QListWidgetItem*) { RaiseControlEvent(identifier); });
+        connect(this, &QAbstractItemView::doubleClicked, this,
+                [identifier](const QModelIndex&) { RaiseControlEvent(identifier); });
     }
 
     // Runs `change` as the program's own, which reports nothing.
@@ -134,9 +222,12 @@ class ListControl final : public QListWidget {
         return rows.isEmpty() ? -1 : rows.first().row();
     }
 
+    int count() const { return lines_->rowCount(); }
+    LineModel& Lines() { return *lines_; }
+
   protected:
     void focusInEvent(QFocusEvent* event) override {
-        QListWidget::focusInEvent(event);
+        QListView::focusInEvent(event);
         DropCurrentWithoutSelection();
     }
 
@@ -151,7 +242,7 @@ class ListControl final : public QListWidget {
         if ((action == MoveUp || action == MoveDown) && Selected() < 0 && count() > 0) {
             return model()->index(0, 0);
         }
-        return QListWidget::moveCursor(action, modifiers);
+        return QListView::moveCursor(action, modifiers);
     }
 
     QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
@@ -161,7 +252,7 @@ class ListControl final : public QListWidget {
         if (!index.isValid()) {
             return QItemSelectionModel::NoUpdate;
         }
-        QItemSelectionModel::SelectionFlags flags = QListWidget::selectionCommand(index, event);
+        QItemSelectionModel::SelectionFlags flags = QListView::selectionCommand(index, event);
         if (flags.testFlag(QItemSelectionModel::Deselect)) {
             return QItemSelectionModel::NoUpdate;
         }
@@ -170,7 +261,7 @@ class ListControl final : public QListWidget {
 
     void updateGeometries() override {
         // Lines wider than the list are cut at its right edge; nothing scrolls sideways.
-        QListWidget::updateGeometries();
+        QListView::updateGeometries();
         horizontalScrollBar()->setRange(0, 0);
     }
 
@@ -183,6 +274,7 @@ class ListControl final : public QListWidget {
         }
     }
 
+    LineModel* lines_;
     bool changedByProgram = false;
 };
 
@@ -196,8 +288,12 @@ class ProgressControl final : public QProgressBar {
         setFocusPolicy(Qt::NoFocus);
     }
 
+    // How often the bar has painted itself so far.
+    int64_t Paints() const { return paints_; }
+
   protected:
     void paintEvent(QPaintEvent*) override {
+        ++paints_;
         QPainter painter(this);
         QStyleOptionFrame frame;
         frame.initFrom(this);
@@ -213,6 +309,9 @@ class ProgressControl final : public QProgressBar {
         painter.fillRect(QRect(inside.left(), inside.bottom() + 1 - filled, inside.width(), filled),
                          palette().highlight());
     }
+
+  private:
+    int64_t paints_ = 0;
 };
 
 struct Control {
@@ -270,6 +369,14 @@ ListControl* FindList(int32_t identifier) {
         return nullptr;
     }
     return static_cast<ListControl*>(control->widget.data());
+}
+
+ProgressControl* FindBar(int32_t identifier) {
+    Control* control = Find(identifier);
+    if (control == nullptr || control->kind != ControlKind::ProgressBar) {
+        return nullptr;
+    }
+    return static_cast<ProgressControl*>(control->widget.data());
 }
 
 // The control that holds `widget`, or nullptr when it is none of them (the window itself).
@@ -530,14 +637,20 @@ int32_t ControlIdentifier() {
 }
 
 void AppendLine(int32_t list, const std::string& text) {
+    LineBatch line;
+    line.Add(text.c_str());  // the line ends at its first NUL, as a C string does
+    AppendLines(list, std::move(line));
+}
+
+void AppendLines(int32_t list, LineBatch lines) {
     if (ListControl* control = FindList(list)) {
-        control->ByProgram([&] { control->addItem(QFile::decodeName(text.c_str())); });
+        control->ByProgram([&] { control->Lines().Append(std::move(lines)); });
     }
 }
 
 void ClearLines(int32_t list) {
     if (ListControl* control = FindList(list)) {
-        control->ByProgram([&] { control->clear(); });
+        control->ByProgram([&] { control->Lines().Clear(); });
     }
 }
 
@@ -549,7 +662,7 @@ void RemoveLine(int32_t list, int32_t index) {
     control->ByProgram([&] {
         // Removing the selected line leaves none selected, where Qt would select a neighbour.
         bool selected = control->Selected() == index;
-        delete control->takeItem(index);
+        control->Lines().Remove(index);
         if (selected) {
             control->selectionModel()->clear();
         }
@@ -573,7 +686,8 @@ void SelectLine(int32_t list, int32_t index) {
     }
     control->ByProgram([&] {
         if (index >= 0 && index < control->count()) {
-            control->setCurrentRow(index, QItemSelectionModel::ClearAndSelect);
+            control->selectionModel()->setCurrentIndex(control->model()->index(index, 0),
+                                                       QItemSelectionModel::ClearAndSelect);
         } else {
             control->selectionModel()->clear();
         }
@@ -595,7 +709,7 @@ void EnableControl(int32_t control, bool disabled) {
 }
 
 void SetProgress(int32_t bar, int32_t percent) {
-    auto* progress = FindAs<QProgressBar>(bar);
+    ProgressControl* progress = FindBar(bar);
     if (progress == nullptr) {
         return;
     }
@@ -603,9 +717,14 @@ void SetProgress(int32_t bar, int32_t percent) {
     if (value == progress->value()) {
         return;
     }
+    // The search runs without taking events, so the bar must paint now. QProgressBar
+    // repaints by itself when it deems the change visible; a second paint would only cost
+    // another trip to the display, which thousands of small files make up to seconds.
+    int64_t paints = progress->Paints();
     progress->setValue(value);
-    // The search runs without taking events, so the bar must paint now.
-    progress->repaint();
+    if (progress->Paints() == paints) {
+        progress->repaint();
+    }
 }
 
 std::string PickFolder(const std::string& title, const std::string& initialFolder) {

@@ -6,9 +6,11 @@
 #include <commctrl.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/win32/win32_backend.h"
@@ -374,6 +376,27 @@ void AppendLine(int32_t list, const std::string& text) {
         SendMessageA(control->handle, LB_INSERTSTRING, static_cast<WPARAM>(-1),
                      reinterpret_cast<LPARAM>(text.c_str()));
     }
+}
+
+void AppendLines(int32_t list, LineBatch lines) {
+    const Control* control = Find(list, ControlKind::List);
+    if (control == nullptr || lines.text.empty()) {
+        return;
+    }
+    HWND handle = control->handle;
+    // A list box redraws and grows its storage line by line; for many lines, both once.
+    SendMessageA(handle, WM_SETREDRAW, FALSE, 0);
+    auto count = std::count(lines.text.begin(), lines.text.end(), '\0') +
+                 (lines.text.back() != '\0' ? 1 : 0);
+    SendMessageA(handle, LB_INITSTORAGE, static_cast<WPARAM>(count),
+                 static_cast<LPARAM>(lines.text.size()));
+    lines.ForEach([handle](std::string_view line) {
+        // Each line is followed by a NUL in the batch's text.
+        SendMessageA(handle, LB_INSERTSTRING, static_cast<WPARAM>(-1),
+                     reinterpret_cast<LPARAM>(line.data()));
+    });
+    SendMessageA(handle, WM_SETREDRAW, TRUE, 0);
+    RedrawWindow(handle, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE);
 }
 
 void ClearLines(int32_t list) {
