@@ -7,10 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "catalogue/scan.h"
@@ -76,6 +79,26 @@ void Rewrite(const std::string& path, const std::string& bytes, int flags) {
     ASSERT_GE(fd, 0) << path;
     ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     close(fd);
+}
+
+// While the window waits for a size's reading, PrgFile follows it; reads slowed down here make
+// the window wait. After the search both bars stand at 0.
+TEST_F(ChangeTest, FileBarFollowsTheReadingTheWindowWaitsForAndBothBarsEndAtZero) {
+    TempTree tree;
+    const std::string big = Content(3, 300000);
+    tree.Write("big1", big);
+    tree.Write("big2", big);
+    tree.Write("big3", big.substr(0, 299999) + "x");
+    platform::test::SetAfterRead(
+        [](uint64_t, int64_t) { std::this_thread::sleep_for(std::chrono::milliseconds(10)); });
+    ScanFolder(state.fileCatalogue, state.programDirectory, tree.root(), "*.*", 0);
+    FindDuplicates(state);
+    EXPECT_EQ(state.groupList.size(), 1u);
+    EXPECT_EQ(Control(PrgFile).progress, 0);
+    EXPECT_EQ(Control(PrgOverall).progress, 0);
+    const std::vector<int32_t>& moved = Control(PrgFile).progressHistory;
+    EXPECT_GT(moved.size(), 3u);
+    EXPECT_TRUE(std::is_sorted(moved.begin() + 1, moved.end() - 1)) << "it only climbs";
 }
 
 // The victim "a/x" and its copies "b/y" and "c/z", side by side (three files of a size).

@@ -131,20 +131,6 @@ TEST_F(SearchTest, EmptyCatalogueEndsWithOverallAtZero) {
     EXPECT_EQ(Control(PrgOverall).progressHistory, (std::vector<int32_t>{0}));
 }
 
-TEST_F(SearchTest, BothBarsEndAtZeroAfterLargeComparisons) {
-    std::string big = Content(3, 300000);
-    tree.Write("big1", big);
-    tree.Write("big2", big);
-    tree.Write("big3", big.substr(0, 299999) + "x");
-    Catalogue({"big1", "big2", "big3"});
-    FindDuplicates(state);
-    EXPECT_EQ(GroupsOf(state), (Groups{P({"big1", "big2"})}));
-    EXPECT_EQ(Control(PrgFile).progress, 0);
-    EXPECT_EQ(Control(PrgOverall).progress, 0);
-    // PrgFile moved during the comparisons.
-    EXPECT_GT(Control(PrgFile).progressHistory.size(), 2u);
-}
-
 TEST_F(SearchTest, OneFileUnderTwoNamesIsNeverItsOwnDuplicate) {
     std::string content = Content(4, 7000);
     tree.Write("x", content);

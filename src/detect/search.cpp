@@ -119,8 +119,14 @@ class SizeClassReaders {
     SizeClassReaders& operator=(const SizeClassReaders&) = delete;
 
     // Waits until `job` is read; meanwhile PrgFile follows its reading when `showProgress`.
+    // A size that was read while the window walked the catalogue shows nothing: its bar would
+    // only jump to the end and back, and painting that for thousands of sizes would cost the
+    // window more than the reading.
     void WaitFor(SizeClassJob& job, bool showProgress) {
         std::unique_lock lock(mutex_);
+        if (job.done) {
+            return;
+        }
         while (!job.done) {
             finished_.wait_for(lock, std::chrono::milliseconds(30));
             if (showProgress) {
