@@ -20,8 +20,8 @@ const std::string kBadName = "\xff\xfe bad utf-8";
 TEST(FileCatalogue, AppendsInOrderAndKeepsBytes) {
     FileCatalogue catalogue;
     EXPECT_EQ(catalogue.Count(), 0);
-    const std::string* a = catalogue.AddDirectory("/a");
-    const std::string* b = catalogue.AddDirectory("/b b");
+    auto* a = catalogue.AddDirectory("/a");
+    auto* b = catalogue.AddDirectory("/b b");
     catalogue.Append(a, "eins.txt", 1);
     catalogue.Append(b, kBadName, -5);
     catalogue.Append(a, "ä ü .hidden", 0);
@@ -39,7 +39,7 @@ TEST(FileCatalogue, AppendsInOrderAndKeepsBytes) {
 
 TEST(FileCatalogue, NamesSurviveManyAppendsAndLongNames) {
     FileCatalogue catalogue;
-    const std::string* dir = catalogue.AddDirectory("/d");
+    auto* dir = catalogue.AddDirectory("/d");
     std::string longName(100000, 'n');  // larger than one block of names
     for (int i = 0; i < 20000; ++i) {
         catalogue.Append(dir, "file" + std::to_string(i), i);

@@ -39,7 +39,7 @@ class SearchTest : public SessionTest {
     }
     // Catalogues files of the tree in the given order, with their sizes as they are now.
     void Catalogue(const std::vector<std::string>& names) {
-        const std::string* directory = state.fileCatalogue.AddDirectory(tree.root());
+        auto* directory = state.fileCatalogue.AddDirectory(tree.root());
         for (const std::string& name : names) {
             struct stat info;
             int64_t size = stat(tree.Path(name).c_str(), &info) == 0 ? info.st_size : 0;
@@ -97,7 +97,7 @@ TEST_F(SearchTest, EmptyAndNegativeSizedFilesNeverGroup) {
     tree.Write("e2", "");
     Catalogue({"e1", "e2"});
     // Two entries whose catalogued size reads as negative (files of 2 GiB and more).
-    const std::string* directory = state.fileCatalogue.AddDirectory(tree.root());
+    auto* directory = state.fileCatalogue.AddDirectory(tree.root());
     tree.Write("n1", "same");
     tree.Write("n2", "same");
     state.fileCatalogue.Append(directory, "n1", -4);

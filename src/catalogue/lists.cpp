@@ -23,8 +23,9 @@ std::string FullPath(std::string_view directory, std::string_view name) {
     return path;
 }
 
-const std::string* FileCatalogue::AddDirectory(std::string_view directory) {
-    return &directories_.emplace_back(directory);
+const CatalogueFolder* FileCatalogue::AddDirectory(std::string_view directory,
+                                                   const platform::FileIdentity& identity) {
+    return &directories_.emplace_back(CatalogueFolder{std::string(directory), identity});
 }
 
 const char* FileCatalogue::StoreName(std::string_view name) {
@@ -43,11 +44,11 @@ const char* FileCatalogue::StoreName(std::string_view name) {
     return at;
 }
 
-FileEntry& FileCatalogue::Append(const std::string* directory, std::string_view name,
+FileEntry& FileCatalogue::Append(const CatalogueFolder* folder, std::string_view name,
                                  int64_t size) {
     FileEntry& entry = entries_.emplace_back();
     entry.size = size;
-    entry.directory_ = directory;
+    entry.folder_ = folder;
     entry.name_ = StoreName(name);
     entry.nameLength_ = static_cast<uint32_t>(name.size());
     return entry;
@@ -55,7 +56,7 @@ FileEntry& FileCatalogue::Append(const std::string* directory, std::string_view 
 
 void FileCatalogue::Clear() {
     std::deque<FileEntry>().swap(entries_);
-    std::deque<std::string>().swap(directories_);
+    std::deque<CatalogueFolder>().swap(directories_);
     std::vector<std::unique_ptr<char[]>>().swap(nameBlocks_);
     blockUsed_ = 0;
     blockSize_ = 0;

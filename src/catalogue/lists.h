@@ -21,18 +21,27 @@ namespace twinrake {
 // opens, shows or deletes a file forms the path here.
 std::string FullPath(std::string_view directory, std::string_view name);
 
+// A folder of catalogued files: its text, kept once for all of its files, and its identity as
+// the scan listed it (unknown: all zero).
+struct CatalogueFolder {
+    std::string text;
+    platform::FileIdentity identity;
+};
+
 // One catalogued file. Its texts live in the catalogue that holds it, which keeps a folder's
 // directory text once for all of its files; that keeps a large catalogue small.
 class FileEntry {
   public:
     int64_t size = 0;  // the true size in bytes, as the listing gave it
 
-    std::string_view directory() const { return *directory_; }
+    std::string_view directory() const { return folder_->text; }
     std::string_view name() const { return {name_, nameLength_}; }
+    // The identity of the folder that held the file when it was listed.
+    const platform::FileIdentity& folderIdentity() const { return folder_->identity; }
 
   private:
     friend class FileCatalogue;
-    const std::string* directory_ = nullptr;
+    const CatalogueFolder* folder_ = nullptr;
     const char* name_ = nullptr;
     uint32_t nameLength_ = 0;
 
@@ -51,12 +60,13 @@ class FileCatalogue {
     FileCatalogue(const FileCatalogue&) = delete;
     FileCatalogue& operator=(const FileCatalogue&) = delete;
 
-    // Registers the directory text that the following appends share. The reference stays
-    // valid until Clear.
-    const std::string* AddDirectory(std::string_view directory);
+    // Registers the folder that the following appends share. The reference stays valid until
+    // Clear.
+    const CatalogueFolder* AddDirectory(std::string_view directory,
+                                        const platform::FileIdentity& identity = {});
 
-    // Appends an entry with `matched` 0; `directory` must come from AddDirectory.
-    FileEntry& Append(const std::string* directory, std::string_view name, int64_t size);
+    // Appends an entry with `matched` 0; `folder` must come from AddDirectory.
+    FileEntry& Append(const CatalogueFolder* folder, std::string_view name, int64_t size);
 
     int32_t Count() const { return static_cast<int32_t>(entries_.size()); }
     bool Empty() const { return entries_.empty(); }
@@ -74,7 +84,7 @@ class FileCatalogue {
     const char* StoreName(std::string_view name);
 
     std::deque<FileEntry> entries_;
-    std::deque<std::string> directories_;
+    std::deque<CatalogueFolder> directories_;
     std::vector<std::unique_ptr<char[]>> nameBlocks_;
     size_t blockUsed_ = 0;
     size_t blockSize_ = 0;

@@ -15,7 +15,7 @@ struct Level {
     platform::FolderListing listing;
     size_t next = 0;
     // Registered on the first file only, so folders without files cost nothing.
-    const std::string* directory = nullptr;
+    const CatalogueFolder* directory = nullptr;
 };
 
 struct IdentityHash {
@@ -125,7 +125,7 @@ void ScanFolder(FileCatalogue& catalogue, const std::string& programDirectory,
             path.Enter(std::move(subfolder));  // `level` may have moved
         } else {
             if (level.directory == nullptr) {
-                level.directory = catalogue.AddDirectory(level.folderText);
+                level.directory = catalogue.AddDirectory(level.folderText, level.listing.identity);
             }
             catalogue.Append(level.directory, entry.name, entry.size);
         }

@@ -9,7 +9,6 @@
 #include <mutex>
 #include <numeric>
 #include <thread>
-#include <unordered_map>
 #include <vector>
 
 #include "app/controls.h"
@@ -56,29 +55,22 @@ bool HeadsItsSize(const SizeIndex& index, uint32_t entry, const FileCatalogue& c
     return at == 0 || catalogue[index.order[at - 1]].size != catalogue[entry].size;
 }
 
-// A set found by a reader, with the identity of each member's folder.
-struct FoundSet {
-    IdenticalSet members;
-    std::vector<platform::FileIdentity> folders;
-};
-
 // Appends a group with its members, the first file first, all in catalogue order.
-void AppendGroup(AppState& state, const FoundSet& set) {
+void AppendGroup(AppState& state, const IdenticalSet& set) {
     MemberList::iterator first = state.memberList.end();
-    for (size_t k = 0; k < set.members.size(); ++k) {
-        const SetMember& found = set.members[k];
+    for (const SetMember& found : set) {
         const FileEntry& file = state.fileCatalogue[found.entry];
         auto member = state.memberList.insert(state.memberList.end(),
                                               GroupMember(file.directory(), file.name()));
         member->length = found.stamp.length;
         member->identity = found.stamp.identity;
         member->modified = found.stamp.modified;
-        member->folder = set.folders[k];
+        member->folder = file.folderIdentity();
         if (first == state.memberList.end()) {
             first = member;
         }
     }
-    state.groupList.push_back(DuplicateGroup{static_cast<int32_t>(set.members.size()), first});
+    state.groupList.push_back(DuplicateGroup{static_cast<int32_t>(set.size()), first});
 }
 
 // The files of one size, read by a worker thread.
@@ -86,7 +78,7 @@ struct SizeClassJob {
     uint32_t head = 0;   // catalogue index of the first file of this size
     uint32_t begin = 0;  // the files' places in SizeIndex::order
     uint32_t end = 0;
-    std::vector<FoundSet> sets;
+    std::vector<IdenticalSet> sets;
     std::vector<PassedFile> passed;
     std::atomic<int32_t> progress{0};
     bool done = false;  // guarded by the readers' mutex
@@ -142,8 +134,6 @@ class SizeClassReaders {
     void Work() {
         std::vector<SizeClassFile> files;
         ReadBuffer arena;
-        // Folders' identities, by the catalogue's text of the folder, for the sets' members.
-        std::unordered_map<const char*, platform::FileIdentity> folders;
         for (;;) {
             size_t at = next_.fetch_add(1);
             if (at >= jobs_.size()) {
@@ -157,23 +147,9 @@ class SizeClassReaders {
             }
             SizeClassResult result =
                 IdenticalSets(files, catalogue_[job.head].size, job.progress, arena, budget_);
-            std::vector<FoundSet> sets;
-            for (IdenticalSet& members : result.sets) {
-                FoundSet& set = sets.emplace_back();
-                for (const SetMember& member : members) {
-                    std::string_view directory = catalogue_[member.entry].directory();
-                    auto [known, added] = folders.try_emplace(directory.data());
-                    if (added) {
-                        int error = 0;
-                        platform::FolderIdentity(std::string(directory), known->second, error);
-                    }
-                    set.folders.push_back(known->second);
-                }
-                set.members = std::move(members);
-            }
             {
                 std::lock_guard lock(mutex_);
-                job.sets = std::move(sets);
+                job.sets = std::move(result.sets);
                 job.passed = std::move(result.passed);
                 job.done = true;
             }
@@ -237,7 +213,7 @@ void FindDuplicates(AppState& state) {
     SizeClassReaders readers(catalogue, index, jobs);
     // Sets waiting for their first file's turn: the groups then stand in the catalogue order
     // of their first members.
-    std::map<uint32_t, FoundSet> pending;
+    std::map<uint32_t, IdenticalSet> pending;
     size_t nextJob = 0;
 
     for (uint32_t r = 0; r < static_cast<uint32_t>(total); ++r) {
@@ -248,12 +224,12 @@ void FindDuplicates(AppState& state) {
             SizeClassJob& job = jobs[nextJob++];
             readers.WaitFor(job, reference.size >= kProgressThreshold);
             TellPassed(state, job.passed);
-            for (FoundSet& set : job.sets) {
+            for (IdenticalSet& set : job.sets) {
                 // Placed in a group: kept out of later groups until its own turn.
-                for (size_t k = 1; k < set.members.size(); ++k) {
-                    catalogue[set.members[k].entry].matched = 1;
+                for (size_t k = 1; k < set.size(); ++k) {
+                    catalogue[set[k].entry].matched = 1;
                 }
-                uint32_t head = set.members.front().entry;
+                uint32_t head = set.front().entry;
                 pending.emplace(head, std::move(set));
             }
             job.sets.clear();

@@ -76,9 +76,6 @@ struct FolderListing {
 // true with the entries read so far and `error` set when the listing broke off part-way.
 bool ReadFolder(const std::string& folder, const std::string& pattern, FolderListing& listing);
 
-// The identity of the folder `folder` names, links on the way followed; false if unknown.
-bool FolderIdentity(const std::string& folder, FileIdentity& identity, int& error);
-
 struct OpenFile;  // a file open for reading
 
 // Why an open failed: `error` is the system's code; `noHandles` says the process or the
@@ -88,7 +85,7 @@ struct OpenFailure {
     bool noHandles = false;
 };
 
-// OpenForReading, ReadBytes, StampOfOpenFile, StampOfPath, FolderIdentity and CloseFile may run
+// OpenForReading, ReadBytes, StampOfOpenFile, StampOfPath and CloseFile may run
 // on several threads at once (the search reads files of different sizes side by side);
 // ReadFolder belongs to one thread.
 
@@ -112,7 +109,7 @@ void CloseFile(OpenFile* file);
 
 // What a deletion expects to find: the file the user was shown, as the search compared it.
 struct ExpectedFile {
-    FileIdentity folder;  // the folder that holds it
+    FileIdentity folder;  // the folder that holds it, as its listing gave it
     FileIdentity identity;
     int64_t length = 0;
     int64_t modified = 0;

@@ -105,16 +105,6 @@ bool ReadFolder(const std::string& folder, const std::string& pattern, FolderLis
     return true;
 }
 
-bool FolderIdentity(const std::string& folder, FileIdentity& identity, int& error) {
-    auto it = fakefs::State().folders.find(folder);
-    if (it == fakefs::State().folders.end()) {
-        error = 2;
-        return false;
-    }
-    identity = FolderIdentityOf(folder, it->second);
-    return true;
-}
-
 OpenFile* OpenForReading(const std::string& path, FileStamp& stamp, OpenFailure& failure) {
     std::lock_guard lock(fakefs::Lock());
     fakefs::Tree& t = fakefs::State();

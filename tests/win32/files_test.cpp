@@ -304,8 +304,9 @@ platform::ExpectedFile Expect(const std::string& folder, const std::string& name
     platform::FileStamp stamp;
     EXPECT_TRUE(Stamp(folder + "\\" + name, stamp)) << name;
     platform::ExpectedFile expected;
-    int error = 0;
-    EXPECT_TRUE(platform::FolderIdentity(folder, expected.folder, error));
+    platform::FolderListing listing;
+    EXPECT_TRUE(platform::ReadFolder(folder, "*.*", listing) && listing.identityKnown);
+    expected.folder = listing.identity;
     expected.identity = stamp.identity;
     expected.length = stamp.length;
     expected.modified = stamp.modified;

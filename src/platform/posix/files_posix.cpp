@@ -292,20 +292,6 @@ bool ReadFolder(const std::string& folder, const std::string& pattern, FolderLis
     return true;
 }
 
-bool FolderIdentity(const std::string& folder, FileIdentity& identity, int& error) {
-    static const std::string root = "/";
-    Parent parent;
-    struct stat info;
-    if (!OpenParent(folder.empty() ? root : folder, parent) ||
-        fstatat(parent.fd, parent.leaf, &info, 0) != 0) {
-        error = errno;
-        return false;
-    }
-    error = 0;
-    identity = StampOf(info).identity;
-    return true;
-}
-
 OpenFile* OpenForReading(const std::string& path, FileStamp& stamp, OpenFailure& failure) {
     failure = OpenFailure{};
     // O_NONBLOCK keeps a FIFO from blocking the open; such files are refused below.

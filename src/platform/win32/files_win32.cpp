@@ -209,13 +209,6 @@ bool ReadFolder(const std::string& folder, const std::string& pattern, FolderLis
     return true;
 }
 
-bool FolderIdentity(const std::string& folder, FileIdentity& identity, int& error) {
-    DWORD code = 0;
-    bool known = IdentityOfFolder(folder, identity, code);
-    error = static_cast<int>(code);
-    return known;
-}
-
 OpenFile* OpenForReading(const std::string& path, FileStamp& stamp, OpenFailure& failure) {
     failure = OpenFailure{};
     HANDLE handle = OpenPath(path, GENERIC_READ, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL);
