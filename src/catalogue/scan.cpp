@@ -28,17 +28,15 @@ struct IdentityHash {
 // still has to go through in memory, never an open listing, so any depth can be walked.
 class DescentPath {
   public:
-    DescentPath(const std::string& programDirectory, const std::string& pattern,
-                const PassedOverSink& passedOver)
-        : programDirectory_(programDirectory), pattern_(pattern), passedOver_(passedOver) {}
+    DescentPath(const std::string& pattern, const PassedOverSink& passedOver)
+        : pattern_(pattern), passedOver_(passedOver) {}
 
     bool Empty() const { return depth_ == 0; }
     Level& Deepest() { return levels_[depth_ - 1]; }
 
-    // Reads the whole listing of `folderText`, with the program's folder current as for every
-    // listing, and makes it the deepest level (which may move the levels above), unless it
-    // cannot be listed or is a folder already on the path. A level's storage is kept for the
-    // next folder at its depth.
+    // Reads the whole listing of `folderText` and makes it the deepest level (which may move
+    // the levels above), unless it cannot be listed or is a folder already on the path. A
+    // level's storage is kept for the next folder at its depth.
     void Enter(std::string folderText) {
         if (depth_ == levels_.size()) {
             levels_.emplace_back();
@@ -47,7 +45,6 @@ class DescentPath {
         level.folderText = std::move(folderText);
         level.next = 0;
         level.directory = nullptr;
-        platform::MakeCurrentDirectory(programDirectory_);
         if (!platform::ReadFolder(level.folderText, pattern_, level.listing)) {
             Tell(level.folderText, level.listing.error, "");
             return;
@@ -85,7 +82,6 @@ class DescentPath {
             PassedOver{std::move(path), error != 0 ? what + platform::ErrorText(error) : what});
     }
 
-    const std::string& programDirectory_;
     const std::string& pattern_;
     const PassedOverSink& passedOver_;
     std::vector<Level> levels_;  // those below depth_ are spare
@@ -106,7 +102,10 @@ void ScanFolder(FileCatalogue& catalogue, const std::string& programDirectory,
     // depth only tells the levels apart; the walk keeps them on a stack of its own, which a
     // deep tree cannot overflow.
     (void)depth;
-    DescentPath path(programDirectory, pattern, passedOver);
+    // Relative folders are taken from the program's folder; nothing changes the current
+    // folder during the walk, so once is enough.
+    platform::MakeCurrentDirectory(programDirectory);
+    DescentPath path(pattern, passedOver);
     path.Enter(std::move(folderText));
     while (!path.Empty()) {
         Level& level = path.Deepest();
