@@ -53,11 +53,12 @@ class ChangeTest : public SessionTest {
     }
     void TearDown() override { platform::test::SetAfterRead(nullptr); }
 
-    // Searches `folder` with `change` done to the file `victim` once `after` bytes of it have
-    // been read.
-    void SearchChanging(const std::string& folder, const std::string& victim, int64_t after,
-                        std::function<void()> change) {
-        AgeAll(folder);
+    // Searches the `folders` of `tree`, added in this order (so that the catalogue order does
+    // not hang on the file system's listing order), with `change` done to the file `victim`
+    // once `after` bytes of it have been read.
+    void SearchChanging(const TempTree& tree, const std::vector<std::string>& folders,
+                        const std::string& victim, int64_t after, std::function<void()> change) {
+        AgeAll(tree.root());
         uint64_t inode = InodeOf(victim);
         auto done = std::make_shared<std::atomic<bool>>(false);
         platform::test::SetAfterRead([=](uint64_t read, int64_t offset) {
@@ -65,7 +66,9 @@ class ChangeTest : public SessionTest {
                 change();
             }
         });
-        ScanFolder(state.fileCatalogue, state.programDirectory, folder, "*.*", 0);
+        for (const std::string& folder : folders) {
+            ScanFolder(state.fileCatalogue, state.programDirectory, tree.Path(folder), "*.*", 0);
+        }
         FindDuplicates(state);
         platform::test::SetAfterRead(nullptr);
         ASSERT_TRUE(done->load()) << "the change was never made";
@@ -135,7 +138,7 @@ TEST_F(ChangeTest, FileChangedRightAfterItsSecondBlockJoinsNoGroup) {
         state.fileCatalogue.Clear();
         passed.clear();
         // Blocks of 4 KiB, then 16 KiB: the second ends at 20 KiB.
-        SearchChanging(tree.root(), tree.Path("a/x"), 20480, [&] { c.change(tree); });
+        SearchChanging(tree, {"a", "b", "c"}, tree.Path("a/x"), 20480, [&] { c.change(tree); });
         EXPECT_EQ(GroupsOf(state), (Groups{{tree.Path("b/y"), tree.Path("c/z")}}));
         EXPECT_EQ(passed, (std::vector<std::string>{tree.Path("a/x") +
                                                     ": changed while the search read it"}));
@@ -151,7 +154,7 @@ TEST_F(ChangeTest, FileChangedWhileItsDigestIsTakenJoinsNoGroup) {
         tree.Write("d/f" + std::to_string(1000 + i), bytes);
     }
     const std::string victim = tree.Path("d/f1007");
-    SearchChanging(tree.root(), victim, 131072, [&] { Rewrite(victim, "\x02", 0); });
+    SearchChanging(tree, {"d"}, victim, 131072, [&] { Rewrite(victim, "\x02", 0); });
     ASSERT_EQ(state.groupList.size(), 1u);
     EXPECT_EQ(state.groupList[0].memberCount, 299);
     Groups groups = GroupsOf(state);
