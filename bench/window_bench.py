@@ -533,8 +533,8 @@ def main():
         if not shutil.which(tool) and not (tool == "Xvfb" and args.display):
             sys.exit("window_bench: %s is missing (tools/install-deps.sh bench)" % tool)
     programs = []
-    for spec in args.program:
-        label, _, path = spec.rpartition("=")
+    for given in args.program:
+        label, _, path = given.rpartition("=")
         programs.append((label or os.path.basename(path), os.path.abspath(path)))
     tree = os.path.abspath(args.tree)
 
