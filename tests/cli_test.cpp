@@ -176,11 +176,12 @@ TEST_F(CliTest, NullAndJsonOutputKeepEveryPathExact) {
         std::string content = g == 0 ? Content(7, 3000) : "two\n";
         expectedDecoded += std::to_string(content.size()) + '\0';
         for (const Odd& odd : groups[g]) {
-            std::string file = "odd/" + odd.folder + "/f";
+            std::string file = "odd/";
+            file.append(odd.folder).append("/f");
             tree.Write(file, content);
-            arguments += " " + Quote(odd.folder);
+            arguments.append(" ").append(Quote(odd.folder));
             expectedNull += tree.Path(file) + '\0';
-            expectedDecoded += (odd.utf8 ? "P" : "B") + tree.Path(file) + '\0';
+            expectedDecoded.append(odd.utf8 ? "P" : "B").append(tree.Path(file)).push_back('\0');
         }
         expectedNull += '\0';
         expectedDecoded += '\0';
@@ -256,7 +257,7 @@ TEST_F(CliTest, SummaryCountsWhatDeletingAllButTheFirstCopyWouldFree) {
     for (const auto& c : kCases) {
         std::string folders;
         for (const std::string& folder : c.folders) {
-            folders += " " + Quote(tree.Path(folder));
+            folders.append(" ").append(Quote(tree.Path(folder)));
         }
         Outcome plain = Find(folders, scratch);
         Outcome summed = Find("--summary" + folders, scratch);

@@ -25,6 +25,7 @@ namespace {
 
 using testing_support::Content;
 using testing_support::GroupsOf;
+using testing_support::Numbered;
 using testing_support::OracleGroups;
 using testing_support::TempTree;
 
@@ -61,7 +62,7 @@ TEST_F(LimitTest, ManyIdenticalFilesUnderALimitOf64) {
     ASSERT_LE(OpenFileLimit(), 64u) << "run under ulimit -n 64 (CTest does)";
     TempTree tree;
     for (int i = 0; i < 300; ++i) {
-        std::string folder = "t" + std::to_string(i % 7) + "/";
+        std::string folder = Numbered("t", i % 7) + "/";
         tree.Write(folder + "a" + std::to_string(i), Content(1, 9000));
         if (i < 200) {
             tree.Write(folder + "b" + std::to_string(i), Content(2, 70000));

@@ -28,6 +28,7 @@ using testing_support::Groups;
 using testing_support::GroupsOf;
 using testing_support::Identity;
 using testing_support::IdentityOf;
+using testing_support::Numbered;
 using testing_support::OracleGroups;
 using testing_support::TempTree;
 
@@ -216,7 +217,7 @@ TEST_F(BigFileTest, FilesOfTwoGibibytesAndMoreWithTheirTrueSizes) {
     EXPECT_EQ(Caption(LblAllFiles), "Alle Dateien (5)");
     EXPECT_EQ(Lines(LstGroups),
               (std::vector<std::string>{"2: film.mkv, film.mkv", "2: huge.bin, huge.bin"}));
-    EXPECT_EQ(state.memberList.front().length, large);
+    EXPECT_EQ(state.memberList.front().compared.length, large);
 }
 
 TEST_F(SearchTest, FileChangedSinceTheScanIsNotGrouped) {
@@ -304,14 +305,6 @@ class SearchShapesTest : public SearchTest {
         ExpectMarksClear();
     }
 };
-
-// Appends rather than writing "v" + std::to_string(i): GCC 12 sees a false -Wrestrict overlap
-// in that operator+ once optimised (Release).
-std::string Numbered(const char* prefix, int number) {
-    std::string name = prefix;
-    name += std::to_string(number);
-    return name;
-}
 
 TEST_F(SearchShapesTest, DifferencesDeepInsideAndAtBlockEdges) {
     const size_t size = 400000;

@@ -75,6 +75,12 @@ std::string TempTree::Read(const std::string& relative) const {
     return all.str();
 }
 
+std::string Numbered(const char* prefix, int number) {
+    std::string name = prefix;
+    name += std::to_string(number);
+    return name;
+}
+
 std::string Content(uint32_t seed, size_t length) {
     std::mt19937 random(seed);
     std::string bytes(length, '\0');

@@ -34,6 +34,10 @@ class TempTree {
     std::string root_;
 };
 
+// `prefix` followed by `number`, built by appending: GCC 12 warns falsely (-Wrestrict) about a
+// literal + a temporary string in optimised builds.
+std::string Numbered(const char* prefix, int number);
+
 // Deterministic content of `length` bytes drawn from `seed`.
 std::string Content(uint32_t seed, size_t length);
 
