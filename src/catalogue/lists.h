@@ -98,12 +98,9 @@ class GroupMember {
     std::string_view directory() const { return {text_.get(), directoryLength_}; }
     std::string_view name() const { return {text_.get() + directoryLength_, nameLength_}; }
 
-    // The file as the search compared it, so that a deletion can tell it is still the file
-    // that was shown: its length, identity, last write, and the identity of its folder.
-    int64_t length = 0;
-    platform::FileIdentity identity;
-    int64_t modified = 0;
-    platform::FileIdentity folder;
+    // The file as the search compared it (its folder, identity, length and last write), so
+    // that a deletion can tell it is still the file that was shown.
+    platform::ExpectedFile compared;
 
   private:
     std::unique_ptr<char[]> text_;

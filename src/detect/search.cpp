@@ -62,10 +62,8 @@ void AppendGroup(AppState& state, const IdenticalSet& set) {
         const FileEntry& file = state.fileCatalogue[found.entry];
         auto member = state.memberList.insert(state.memberList.end(),
                                               GroupMember(file.directory(), file.name()));
-        member->length = found.stamp.length;
-        member->identity = found.stamp.identity;
-        member->modified = found.stamp.modified;
-        member->folder = file.folderIdentity();
+        member->compared = platform::ExpectedFile{file.folderIdentity(), found.stamp.identity,
+                                                  found.stamp.length, found.stamp.modified};
         if (first == state.memberList.end()) {
             first = member;
         }

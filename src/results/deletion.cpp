@@ -19,13 +19,8 @@ namespace {
 // unchanged and not write-protected; otherwise the file stays, and the views go on as for any
 // file that could not be deleted.
 void DeleteIfUnchanged(const GroupMember& member) {
-    platform::ExpectedFile expected;
-    expected.folder = member.folder;
-    expected.identity = member.identity;
-    expected.length = member.length;
-    expected.modified = member.modified;
     platform::RemoveFileIfUnchanged(std::string(member.directory()), std::string(member.name()),
-                                    expected);
+                                    member.compared);
 }
 
 // The marked file is deleted only while another member of its group is still a separate file
