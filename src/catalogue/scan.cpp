@@ -37,7 +37,7 @@ class DescentPath {
     // Reads the whole listing of `folderText` and makes it the deepest level (which may move
     // the levels above), unless it cannot be listed or is a folder already on the path. A
     // level's storage is kept for the next folder at its depth.
-    void Enter(std::string folderText) {
+    bool Enter(std::string folderText) {
         if (depth_ == levels_.size()) {
             levels_.emplace_back();
         }
@@ -47,7 +47,7 @@ class DescentPath {
         level.directory = nullptr;
         if (!platform::ReadFolder(level.folderText, pattern_, level.listing)) {
             Tell(level.folderText, level.listing.error, "");
-            return;
+            return false;
         }
         if (level.listing.error != 0) {
             Tell(level.folderText, level.listing.error, "listing broke off: ");
@@ -57,10 +57,11 @@ class DescentPath {
             if (!added) {
                 // A link back to a folder above: walking it would never end.
                 Tell(level.folderText, 0, "leads back to " + levels_[at->second].folderText);
-                return;
+                return false;
             }
         }
         ++depth_;
+        return true;
     }
 
     void Leave() {
@@ -91,7 +92,7 @@ class DescentPath {
 
 }  // namespace
 
-void ScanFolder(FileCatalogue& catalogue, const std::string& programDirectory,
+bool ScanFolder(FileCatalogue& catalogue, const std::string& programDirectory,
                 const std::string& folder, const std::string& pattern, int32_t depth,
                 const PassedOverSink& passedOver) {
     // Our own copy: the caller's text (lastFolder) keeps its trailing separator.
@@ -106,7 +107,7 @@ void ScanFolder(FileCatalogue& catalogue, const std::string& programDirectory,
     // folder during the walk, so once is enough.
     platform::MakeCurrentDirectory(programDirectory);
     DescentPath path(pattern, passedOver);
-    path.Enter(std::move(folderText));
+    const bool listed = path.Enter(std::move(folderText));
     while (!path.Empty()) {
         Level& level = path.Deepest();
         if (level.next == level.listing.entries.size()) {
@@ -129,6 +130,7 @@ void ScanFolder(FileCatalogue& catalogue, const std::string& programDirectory,
             catalogue.Append(level.directory, entry.name, entry.size);
         }
     }
+    return listed;
 }
 
 }  // namespace twinrake

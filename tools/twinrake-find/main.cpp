@@ -135,21 +135,6 @@ int PrintAndExit(const char* text) {
     return out.Finish() ? kComplete : kWriteError;
 }
 
-// Whether `folder` can be listed at all, told apart from one that is merely empty; `why` says
-// what the system answered when it cannot.
-bool CanList(const std::string& folder, std::string& why) {
-    std::string trimmed = folder;
-    if (trimmed.size() > 1 && trimmed.back() == platform::kPathSeparator) {
-        trimmed.pop_back();
-    }
-    platform::FolderListing listing;
-    if (platform::ReadFolder(trimmed, "*.*", listing)) {
-        return true;
-    }
-    why = platform::ErrorText(listing.error);
-    return false;
-}
-
 #ifndef _WIN32
 // RFC 3629: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool IsUtf8(std::string_view text) {
@@ -301,7 +286,7 @@ void PrintGroups(const twinrake::GroupList& groups, Format format, Output& out) 
         auto member = group.firstMember;
         if (format == Format::kJson) {
             text.append(first ? "\n{\"size\":" : ",\n{\"size\":");
-            text.append(std::to_string(member->length));
+            text.append(std::to_string(member->compared.length));
             text.append(",\"members\":[");
             for (int32_t k = 0; k < group.memberCount; ++k, ++member) {
                 if (k > 0) {
@@ -359,7 +344,7 @@ void PrintSummary(const twinrake::GroupList& groups) {
     uint64_t held = 0;
     uint64_t surplus = 0;
     for (const twinrake::DuplicateGroup& group : groups) {
-        auto length = static_cast<uint64_t>(group.firstMember->length);
+        auto length = static_cast<uint64_t>(group.firstMember->compared.length);
         auto members = static_cast<uint64_t>(group.memberCount);
         files += members;
         held += length * members;
@@ -435,15 +420,11 @@ int main(int argc, char** argv) {
     };
     int listed = 0;
     for (const std::string& folder : folders) {
-        std::string why;
-        if (!CanList(folder, why)) {
-            passedOver = true;
-            Complain(folder, why);
-            continue;
+        // A folder that cannot be listed is named by the scan, through state.passedOver.
+        if (twinrake::ScanFolder(state.fileCatalogue, state.programDirectory, folder, "*.*", 0,
+                                 state.passedOver)) {
+            ++listed;
         }
-        ++listed;
-        twinrake::ScanFolder(state.fileCatalogue, state.programDirectory, folder, "*.*", 0,
-                             state.passedOver);
     }
     if (listed == 0) {
         return kNothingListed;
