@@ -53,12 +53,15 @@ int main(int argc, char** argv) {
         return 1;
     }
     twinrake::FileCatalogue catalogue;
-    const std::string programDirectory = platform::ProgramDirectory();
+    std::string programDirectory;
+    (void)platform::ProgramDirectory(programDirectory);
     // Relative folders are taken from where the user stands, as twinrake-find does; the scan
     // itself would take them from the program's own folder.
-    std::error_code error;
-    std::filesystem::path absolute = std::filesystem::absolute(folder, error);
-    const std::string folderText = error ? std::string(folder) : absolute.string();
+    std::string folderText;
+    if (platform::Error error = platform::AbsolutePath(folder, folderText)) {
+        std::fprintf(stderr, "scan-bench: %s: %s\n", folder, platform::ErrorText(error).c_str());
+        return 1;
+    }
     auto start = std::chrono::steady_clock::now();
     if (!empty) {
         twinrake::ScanFolder(catalogue, programDirectory, folderText, "*.*", 0);

@@ -71,14 +71,19 @@ TEST_F(ScanFaultTest, AnyDepthAndFoldersThatLeadBackUpAreWalkedOnce) {
     EXPECT_EQ(fs.listed.size(), 5002u);  // every folder once, the way back up included
 }
 
-TEST_F(ScanFaultTest, UnlistableAndVanishedFoldersArePassedOver) {
-    fs.folders["/p"] = Folder{{{"locked", true}, {"gone", true}, {"x", false, 1}, {"ok", true}}};
+TEST_F(ScanFaultTest, UnlistableVanishedAndUnenterableFoldersArePassedOver) {
+    fs.folders["/p"] = Folder{
+        {{"locked", true}, {"gone", true}, {"x", false, 1}, {"ok", true}, {"listable", true}}};
     fs.folders["/p/locked"] = Folder{{{"secret", false, 9}}, true};
     // "gone" is listed in its parent but no longer there.
     fs.folders["/p/ok"] = Folder{{{"y", false, 2}}};
+    // Its names can be read, but not what they are: none is catalogued with a made-up size.
+    fs.folders["/p/listable"].unreadable = {"data", "more"};
     Scan("/p");
     EXPECT_EQ(Paths(catalogue), (std::vector<std::string>{"/p/x 1", "/p/ok/y 2"}));
-    EXPECT_EQ(passed, (std::vector<std::string>{"/p/locked: error 2", "/p/gone: error 2"}));
+    EXPECT_EQ(passed, (std::vector<std::string>{"/p/locked: error 2", "/p/gone: error 2",
+                                                "/p/listable/data: error 13",
+                                                "/p/listable/more: error 13"}));
 }
 
 TEST_F(ScanFaultTest, ListingThatBreaksOffKeepsWhatWasRead) {
@@ -129,6 +134,12 @@ TEST_F(ScanFaultTest, FolderWithNoEntriesAtAll) {
 namespace twinrake {
 namespace {
 
+// A file passed over for the scripted error `code`, or for a change when it is 0.
+PassedFile Passed(uint32_t entry, int code) {
+    return {entry, code != 0 ? platform::SystemError(code)
+                             : platform::Failed(platform::ErrorKind::Changed)};
+}
+
 class ReadFaultTest : public ::testing::Test {
   protected:
     void SetUp() override { fakefs::Reset(); }
@@ -171,11 +182,12 @@ TEST_F(ReadFaultTest, ReadThatFailsOrEndsEarlyIsNeverIdentical) {
     // Side by side: the failing files drop out, the sound ones still form their set.
     EXPECT_EQ(Sets({"/fails", "/a", "/ends", "/b"}, 300000),
               (std::vector<std::vector<uint32_t>>{{1, 3}}));
-    EXPECT_EQ(passed, (std::vector<PassedFile>{{0, fakefs::kReadFailed}, {2, 0}}));
+    EXPECT_EQ(passed, (std::vector<PassedFile>{Passed(0, fakefs::kReadFailed), Passed(2, 0)}));
     EXPECT_EQ(Sets({"/fails", "/ends", "/missing"}, 300000),
               (std::vector<std::vector<uint32_t>>{}));
     // Left alone, /ends needs no further reading.
-    EXPECT_EQ(passed, (std::vector<PassedFile>{{0, fakefs::kReadFailed}, {2, 2}}));
+    EXPECT_EQ(passed, (std::vector<PassedFile>{Passed(0, fakefs::kReadFailed),
+                                               Passed(2, fakefs::kNotFound)}));
     EXPECT_EQ(fs.openFiles, 0);
 }
 
@@ -254,7 +266,7 @@ TEST_F(ReadFaultTest, FirstFileThatChangesBetweenTurnsLeavesTheSet) {
         others.push_back(i);
     }
     EXPECT_EQ(Sets(paths, 9000), (std::vector<std::vector<uint32_t>>{others}));
-    EXPECT_EQ(passed, (std::vector<PassedFile>{{0, 0}}));
+    EXPECT_EQ(passed, (std::vector<PassedFile>{Passed(0, 0)}));
     EXPECT_EQ(fs.openFiles, 0);
 }
 

@@ -33,7 +33,9 @@ std::vector<std::string> Entries(const FileCatalogue& catalogue) {
 class ScanTest : public ::testing::Test {
   protected:
     void Scan(const std::string& folder) {
-        ScanFolder(catalogue, platform::ProgramDirectory(), folder, "*.*", 0);
+        std::string programDirectory;
+        ASSERT_FALSE(platform::ProgramDirectory(programDirectory));
+        ScanFolder(catalogue, programDirectory, folder, "*.*", 0);
     }
     TempTree tree;
     FileCatalogue catalogue;

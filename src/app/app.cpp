@@ -15,7 +15,8 @@ const char* const kCreditsText =
     "Danke fürs Aufräumen! Das Twinrake-Team";
 
 bool StartUp(AppState& state) {
-    state.programDirectory = platform::ProgramDirectory();
+    // Unknown, it stays empty: relative folders then stay relative to wherever we are.
+    (void)platform::ProgramDirectory(state.programDirectory);
     // The search holds many files open at once; the limit in force decides how many.
     platform::RaiseOpenFileLimit();
     platform::MainWindow* window =

@@ -9,6 +9,13 @@ namespace twinrake {
 
 namespace {
 
+std::string Child(const std::string& folderText, const std::string& name) {
+    std::string child = folderText;
+    child.push_back(platform::kPathSeparator);
+    child.append(name);
+    return child;
+}
+
 // One folder on the descent path: its entries and where the walk stands in them.
 struct Level {
     std::string folderText;
@@ -45,18 +52,23 @@ class DescentPath {
         level.folderText = std::move(folderText);
         level.next = 0;
         level.directory = nullptr;
-        if (!platform::ReadFolder(level.folderText, pattern_, level.listing)) {
-            Tell(level.folderText, level.listing.error, "");
+        if (platform::Error error =
+                platform::ReadFolder(level.folderText, pattern_, level.listing)) {
+            Tell(level.folderText, platform::ErrorText(error));
             return false;
         }
-        if (level.listing.error != 0) {
-            Tell(level.folderText, level.listing.error, "listing broke off: ");
+        if (level.listing.brokeOff) {
+            Tell(level.folderText,
+                 "listing broke off: " + platform::ErrorText(level.listing.brokeOff));
+        }
+        for (const platform::UnreadableEntry& entry : level.listing.unreadable) {
+            Tell(Child(level.folderText, entry.name), platform::ErrorText(entry.error));
         }
         if (level.listing.identityKnown) {
             auto [at, added] = onPath_.try_emplace(level.listing.identity, depth_);
             if (!added) {
                 // A link back to a folder above: walking it would never end.
-                Tell(level.folderText, 0, "leads back to " + levels_[at->second].folderText);
+                Tell(level.folderText, "leads back to " + levels_[at->second].folderText);
                 return false;
             }
         }
@@ -72,15 +84,14 @@ class DescentPath {
     }
 
   private:
-    void Tell(const std::string& folderText, int error, const std::string& what) {
+    void Tell(const std::string& folderText, std::string reason) {
         if (!passedOver_) {
             return;
         }
         // The root folder's text is empty; its path is the separator alone.
         std::string path =
             folderText.empty() ? std::string(1, platform::kPathSeparator) : folderText;
-        passedOver_(
-            PassedOver{std::move(path), error != 0 ? what + platform::ErrorText(error) : what});
+        passedOver_(PassedOver{std::move(path), std::move(reason)});
     }
 
     const std::string& pattern_;
@@ -105,7 +116,7 @@ bool ScanFolder(FileCatalogue& catalogue, const std::string& programDirectory,
     (void)depth;
     // Relative folders are taken from the program's folder; nothing changes the current
     // folder during the walk, so once is enough.
-    platform::MakeCurrentDirectory(programDirectory);
+    (void)platform::MakeCurrentDirectory(programDirectory);
     DescentPath path(pattern, passedOver);
     const bool listed = path.Enter(std::move(folderText));
     while (!path.Empty()) {
@@ -119,10 +130,7 @@ bool ScanFolder(FileCatalogue& catalogue, const std::string& programDirectory,
             if (entry.name == "." || entry.name == "..") {
                 continue;
             }
-            std::string subfolder = level.folderText;
-            subfolder.push_back(platform::kPathSeparator);
-            subfolder.append(entry.name);
-            path.Enter(std::move(subfolder));  // `level` may have moved
+            path.Enter(Child(level.folderText, entry.name));  // `level` may have moved
         } else {
             if (level.directory == nullptr) {
                 level.directory = catalogue.AddDirectory(level.folderText, level.listing.identity);

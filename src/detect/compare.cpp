@@ -47,9 +47,12 @@ bool SameContent(platform::OpenFile* first, platform::OpenFile* second, int64_t 
     int64_t offset = 0;
     while (offset < size) {
         size_t want = static_cast<size_t>(std::min<int64_t>(kBlockSize, size - offset));
-        int64_t gotFirst = platform::ReadBytes(first, buffers.first.data(), want);
-        int64_t gotSecond = platform::ReadBytes(second, buffers.second.data(), want);
-        if (gotFirst != static_cast<int64_t>(want) || gotSecond != static_cast<int64_t>(want) ||
+        size_t gotFirst = 0;
+        size_t gotSecond = 0;
+        // A read that fails or comes back short leaves the pair different.
+        if (platform::ReadBytes(first, buffers.first.data(), want, gotFirst) ||
+            platform::ReadBytes(second, buffers.second.data(), want, gotSecond) ||
+            gotFirst != want || gotSecond != want ||
             std::memcmp(buffers.first.data(), buffers.second.data(), want) != 0) {
             if (showProgress) {
                 ShowProgress(PrgFile, UnitProgress(size + 1, size));
@@ -89,8 +92,7 @@ bool UnchangedSinceOpen(const std::string& path, const platform::FileStamp& open
     // What the path names now: when that is still the file opened, its description is the open
     // file's own, so one look tells both.
     platform::FileStamp now;
-    int error = 0;
-    return platform::StampOfPath(path, now, error) && now.identity == opened.identity &&
+    return !platform::StampOfPath(path, now) && now.identity == opened.identity &&
            now.length == size && now.modified == opened.modified && now.changed == opened.changed &&
            now.links == opened.links;
 }
@@ -99,15 +101,14 @@ int32_t CompareFiles(const std::string& programDirectory, const std::string& fir
                      const std::string& secondPath, int64_t size) {
     platform::FileStamp firstStamp;
     platform::FileStamp secondStamp;
-    platform::OpenFailure failure;
-    platform::MakeCurrentDirectory(programDirectory);
-    platform::OpenFile* first = platform::OpenForReading(firstPath, firstStamp, failure);
-    if (first == nullptr) {
+    platform::OpenFile* first = nullptr;
+    platform::OpenFile* second = nullptr;
+    (void)platform::MakeCurrentDirectory(programDirectory);
+    if (platform::OpenForReading(firstPath, first, firstStamp)) {
         return 0;
     }
-    platform::MakeCurrentDirectory(programDirectory);
-    platform::OpenFile* second = platform::OpenForReading(secondPath, secondStamp, failure);
-    if (second == nullptr) {
+    (void)platform::MakeCurrentDirectory(programDirectory);
+    if (platform::OpenForReading(secondPath, second, secondStamp)) {
         platform::CloseFile(first);
         return 0;
     }
@@ -131,14 +132,13 @@ bool StillCopies(const std::string& programDirectory, const std::string& path,
                  const std::string& otherPath) {
     platform::FileStamp stamp;
     platform::FileStamp otherStamp;
-    platform::OpenFailure failure;
-    platform::MakeCurrentDirectory(programDirectory);
-    platform::OpenFile* file = platform::OpenForReading(path, stamp, failure);
-    if (file == nullptr) {
+    platform::OpenFile* file = nullptr;
+    platform::OpenFile* other = nullptr;
+    (void)platform::MakeCurrentDirectory(programDirectory);
+    if (platform::OpenForReading(path, file, stamp)) {
         return false;
     }
-    platform::OpenFile* other = platform::OpenForReading(otherPath, otherStamp, failure);
-    if (other == nullptr) {
+    if (platform::OpenForReading(otherPath, other, otherStamp)) {
         platform::CloseFile(file);
         return false;
     }

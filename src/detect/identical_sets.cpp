@@ -31,6 +31,8 @@ constexpr size_t kLinearSplit = 8;
 constexpr auto kPatience = std::chrono::seconds(30);
 // How long a refused reader waits for others to close before it tries again.
 constexpr auto kRetryPause = std::chrono::milliseconds(10);
+// What a file that changed while it was read, or since it was listed, is passed over for.
+const platform::Error kChanged = platform::Failed(platform::ErrorKind::Changed);
 
 }  // namespace
 
@@ -209,7 +211,7 @@ std::vector<std::vector<size_t>> SplitByBlock(size_t count, const char* const* b
 struct Digest {
     XXH128_hash_t value{};
     platform::FileStamp stamp;
-    int error = 0;  // why it could not be read, or 0 if it changed while read
+    platform::Error error;  // why it could not be read; none if it changed while read
     bool ok = false;
 };
 
@@ -252,7 +254,9 @@ class SizeClassReader {
 
   private:
     size_t Limit() const { return std::min(kMaxOpenFiles, budget_.Total()); }
-    void Pass(const SizeClassFile* file, int error) { passed_.push_back({file->entry, error}); }
+    void Pass(const SizeClassFile* file, platform::Error error) {
+        passed_.push_back({file->entry, error});
+    }
 
     void Sets(const std::vector<const SizeClassFile*>& files, bool digested,
               std::vector<IdenticalSet>& out) {
@@ -287,17 +291,16 @@ class SizeClassReader {
             for (const SizeClassFile* file : files) {
                 OpenMember member;
                 member.file = file;
-                platform::OpenFailure failure;
-                member.handle = platform::OpenForReading(file->path, member.stamp, failure);
-                if (member.handle == nullptr) {
-                    if (failure.noHandles && !budget_.GivenUp()) {
+                if (platform::Error error =
+                        platform::OpenForReading(file->path, member.handle, member.stamp)) {
+                    if (error.Is(platform::ErrorKind::NoHandles) && !budget_.GivenUp()) {
                         refused = true;  // a lack of descriptors says nothing of the file
                         break;
                     }
-                    Pass(file, failure.error);
+                    Pass(file, error);
                 } else if (member.stamp.length != size_) {
                     platform::CloseFile(member.handle);
-                    Pass(file, 0);  // grown or shrunk since it was listed
+                    Pass(file, kChanged);  // grown or shrunk since it was listed
                 } else if (!aliases.FirstName(member.stamp)) {
                     platform::CloseFile(member.handle);
                 } else {
@@ -354,10 +357,11 @@ class SizeClassReader {
                 blocks.clear();
                 for (OpenMember& member : group) {
                     char* at = arena_.data() + readable.size() * stride;
-                    int64_t got = platform::ReadBytes(member.handle, at, want);
-                    if (got != static_cast<int64_t>(want)) {
+                    size_t got = 0;
+                    platform::Error error = platform::ReadBytes(member.handle, at, want, got);
+                    if (error || got != want) {
                         // A failed read, or one cut short: the file is not what was listed.
-                        Pass(member.file, got < 0 ? platform::ReadError(member.handle) : 0);
+                        Pass(member.file, error ? error : kChanged);
                         platform::CloseFile(member.handle);
                         continue;
                     }
@@ -390,7 +394,7 @@ class SizeClassReader {
                 if (UnchangedSinceOpen(member.file->path, member.stamp, size_)) {
                     set.push_back({member.file->entry, member.stamp});
                 } else {
-                    Pass(member.file, 0);
+                    Pass(member.file, kChanged);
                 }
             }
             CloseAll(group);
@@ -404,17 +408,17 @@ class SizeClassReader {
 
     // Opens one file under the budget, waiting while the system has no descriptor to give.
     // The caller releases one from the budget after closing the file.
-    platform::OpenFile* OpenOne(const SizeClassFile* file, platform::FileStamp& stamp, int& error) {
+    platform::OpenFile* OpenOne(const SizeClassFile* file, platform::FileStamp& stamp,
+                                platform::Error& error) {
         for (;;) {
             budget_.Acquire(1);
-            platform::OpenFailure failure;
-            platform::OpenFile* handle = platform::OpenForReading(file->path, stamp, failure);
-            if (handle != nullptr) {
+            platform::OpenFile* handle = nullptr;
+            error = platform::OpenForReading(file->path, handle, stamp);
+            if (!error) {
                 return handle;
             }
             budget_.Release(1);
-            if (!failure.noHandles || budget_.GivenUp()) {
-                error = failure.error;
+            if (!error.Is(platform::ErrorKind::NoHandles) || budget_.GivenUp()) {
                 return nullptr;
             }
             budget_.Refused(0);
@@ -432,11 +436,11 @@ class SizeClassReader {
         for (int64_t offset = 0; ok && offset < size_;) {
             size_t want = static_cast<size_t>(
                 std::min<int64_t>(static_cast<int64_t>(buffer.size()), size_ - offset));
-            int64_t got = platform::ReadBytes(handle, buffer.data(), want);
-            if (got < 0) {
-                out.error = platform::ReadError(handle);
+            size_t got = 0;
+            if (platform::Error error = platform::ReadBytes(handle, buffer.data(), want, got)) {
+                out.error = error;
             }
-            ok = got == static_cast<int64_t>(want);
+            ok = got == want;
             XXH3_128bits_update(&state, buffer.data(), want);
             offset += static_cast<int64_t>(want);
         }
@@ -444,7 +448,7 @@ class SizeClassReader {
         // side by side and checked by its path there: here the open file's own description is
         // enough to tell a change.
         platform::FileStamp now;
-        out.ok = ok && platform::StampOfOpenFile(handle, now) && now.length == size_ &&
+        out.ok = ok && !platform::StampOfOpenFile(handle, now) && now.length == size_ &&
                  now.modified == out.stamp.modified && now.changed == out.stamp.changed &&
                  now.links == out.stamp.links;
         platform::CloseFile(handle);
@@ -485,7 +489,7 @@ class SizeClassReader {
         Aliases aliases(files.size());
         for (size_t i = 0; i < files.size(); ++i) {
             if (!digests[i].ok) {
-                Pass(files[i], digests[i].error);
+                Pass(files[i], digests[i].error ? digests[i].error : kChanged);
             } else if (aliases.FirstName(digests[i].stamp)) {
                 keyed.push_back({digests[i].value, i});
             }
@@ -542,7 +546,7 @@ class SizeClassReader {
                                    !(stamp->identity == headStamp->identity)))) {
                     headLost = true;  // gone, or changed between turns: start again without it
                     if (!headPassed) {
-                        Pass(head, 0);
+                        Pass(head, kChanged);
                     }
                     break;
                 }

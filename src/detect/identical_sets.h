@@ -28,11 +28,11 @@ struct SetMember {
 };
 using IdenticalSet = std::vector<SetMember>;
 
-// A file that joins no set although it might have: it could not be read (`error` is the
-// system's code), or it changed while it was read or since it was listed (`error` 0).
+// A file that joins no set although it might have: it could not be read, or it changed
+// while it was read or since it was listed (kind Changed).
 struct PassedFile {
     uint32_t entry;
-    int error;
+    platform::Error error;
     bool operator==(const PassedFile&) const = default;
 };
 

@@ -172,8 +172,9 @@ void TellPassed(const AppState& state, const std::vector<PassedFile>& passed) {
     }
     for (const PassedFile& file : passed) {
         state.passedOver(PassedOver{PathOf(state.fileCatalogue[file.entry]),
-                                    file.error != 0 ? platform::ErrorText(file.error)
-                                                    : "changed while the search read it"});
+                                    file.error.Is(platform::ErrorKind::Changed)
+                                        ? "changed while the search read it"
+                                        : platform::ErrorText(file.error)});
     }
 }
 
@@ -207,7 +208,7 @@ void FindDuplicates(AppState& state) {
     }
     // Relative folders are taken from the program's folder; nothing changes it while the
     // readers run.
-    platform::MakeCurrentDirectory(state.programDirectory);
+    (void)platform::MakeCurrentDirectory(state.programDirectory);
     SizeClassReaders readers(catalogue, index, jobs);
     // Sets waiting for their first file's turn: the groups then stand in the catalogue order
     // of their first members.

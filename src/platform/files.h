@@ -1,8 +1,13 @@
 // The file-system operations the core needs, as plain functions. One implementation per
 // platform is linked in (posix for Linux, win32 for Windows); tests may link a scripted one.
-// Text is the platform's own 8-bit text; nothing here converts it. No exceptions cross this
-// header: failure is an empty text, false, nullptr or -1, with the system's error code where
-// one is asked for.
+// Text is the platform's own 8-bit text; nothing here converts it.
+//
+// One error convention holds for every function below: an operation that can fail returns an
+// Error, and an Error that tests false is success. Otherwise its kind says what happened in
+// the same words on every platform, so that every caller tells "gone" from "not allowed" from
+// "broken" alike, and its code is the system's own (errno, GetLastError) for ErrorText. What an
+// operation gives back through its reference arguments is valid only on success, unless its
+// comment says otherwise. No exceptions cross this header.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +17,36 @@
 
 namespace platform {
 
+enum class ErrorKind : uint8_t {
+    None,            // success
+    Gone,            // the path names nothing (any more), or a folder on it is no folder
+    NotAllowed,      // the system does not let this user do it
+    NoHandles,       // no descriptor or handle left; passes once other files are closed
+    Changed,         // the file is no longer the one expected, or not as expected
+    WriteProtected,  // the file's own rights keep it from being changed
+    Unsupported,     // the file system or the platform cannot do this
+    Broken,          // anything else: an input/output error, a name too long, a loop of links
+};
+
+// Marked so that no caller drops one by accident; one that means to ignore it says so.
+struct [[nodiscard]] Error {
+    ErrorKind kind = ErrorKind::None;
+    int code = 0;  // the system's code; 0 for Changed and WriteProtected, which have none
+
+    explicit operator bool() const { return kind != ErrorKind::None; }
+    bool Is(ErrorKind other) const { return kind == other; }
+    bool operator==(const Error&) const = default;
+};
+
+// The Error for a system code, of the kind the code stands for; Error{} for 0.
+Error SystemError(int code);
+inline Error Failed(ErrorKind kind) {
+    return Error{kind, 0};
+}
+
+// The system's own words for an error, or ours for an error without a system code.
+std::string ErrorText(const Error& error);
+
 // The separator between a folder and a name in full paths.
 #ifdef _WIN32
 inline constexpr char kPathSeparator = '\\';
@@ -19,23 +54,25 @@ inline constexpr char kPathSeparator = '\\';
 inline constexpr char kPathSeparator = '/';
 #endif
 
-// The folder of the running executable, ending with kPathSeparator; empty if unknown.
-std::string ProgramDirectory();
+// The folder of the running executable, ending with kPathSeparator.
+Error ProgramDirectory(std::string& directory);
 
-// Makes `directory` the process's current directory. The result may be ignored.
-bool MakeCurrentDirectory(const std::string& directory);
+// Makes `directory` the process's current directory.
+Error MakeCurrentDirectory(const std::string& directory);
+
+// `path` as an absolute path: relative to the current directory, with "." parts and repeated
+// separators left out. ".." parts stay where a link could make them mean something else.
+// Fails when the current directory itself cannot be named (it was deleted).
+Error AbsolutePath(const std::string& path, std::string& absolute);
 
 // Raises the number of files this process may hold open as far as the system lets it (on
-// Linux the soft limit to the hard one). Called once at start-up.
+// Linux the soft limit to the hard one). Called once at start-up; a refusal changes nothing.
 void RaiseOpenFileLimit();
 
 // How many files the search may hold open at once, all its threads together: what the limit
 // in force leaves after the files already open and a reserve for the rest of the program.
 // At least 2.
 size_t OpenFileBudget();
-
-// The system's own words for an error code given by the functions below.
-std::string ErrorText(int error);
 
 // What tells one physical file from another (device and inode, or volume serial and file
 // index). Two open handles on the same file yield equal identities.
@@ -59,51 +96,53 @@ struct FileStamp {
 struct ListingEntry {
     std::string name;
     bool isFolder = false;
-    int64_t size = 0;  // the true size, all 64 bits; 0 for a link
+    int64_t size = 0;  // the true size, all 64 bits; 0 for a link and anything but a file
+};
+
+// An entry whose name the listing gave but that could not be looked at.
+struct UnreadableEntry {
+    std::string name;
+    Error error;
 };
 
 // A folder's whole listing, read at once.
 struct FolderListing {
     std::vector<ListingEntry> entries;  // in the platform's order; "." and ".." as folders
-    FileIdentity identity;              // of the folder listed
+    // Entries that could not be looked at (a folder the user may read but not enter). They
+    // are not among `entries`: their size and kind are unknown. An entry that vanished
+    // between the listing and the look at it is in neither.
+    std::vector<UnreadableEntry> unreadable;
+    FileIdentity identity;  // of the folder listed
     bool identityKnown = false;
-    int error = 0;  // why the folder could not be listed or its listing broke off; 0 if neither
+    Error brokeOff;  // why the listing broke off part-way; `entries` holds what came before
 };
 
 // Reads the listing of `folder` (without a trailing separator; "" names the root of the file
 // system where there is one), keeping the names that match `pattern` ("*.*" or "" match every
-// name), and closes it again: nothing stays open. False when the folder cannot be listed;
-// true with the entries read so far and `error` set when the listing broke off part-way.
-bool ReadFolder(const std::string& folder, const std::string& pattern, FolderListing& listing);
+// name), and closes it again: nothing stays open. On failure the folder could not be listed
+// at all and `listing` holds no entries.
+Error ReadFolder(const std::string& folder, const std::string& pattern, FolderListing& listing);
 
 struct OpenFile;  // a file open for reading
-
-// Why an open failed: `error` is the system's code; `noHandles` says the process or the
-// system had no descriptor or handle left, which passes once other files are closed.
-struct OpenFailure {
-    int error = 0;
-    bool noHandles = false;
-};
 
 // OpenForReading, ReadBytes, StampOfOpenFile, StampOfPath and CloseFile may run
 // on several threads at once (the search reads files of different sizes side by side);
 // ReadFolder belongs to one thread.
 
 // Opens the regular file `path` for reading while others may still read it, at any path length,
-// not following a link in its last part. Gives nullptr when it cannot be opened (`failure`
-// says why); otherwise the file's stamp at the moment of opening.
-OpenFile* OpenForReading(const std::string& path, FileStamp& stamp, OpenFailure& failure);
+// not following a link in its last part, and gives the file's stamp at the moment of opening.
+// Anything but a regular file fails as Broken.
+Error OpenForReading(const std::string& path, OpenFile*& file, FileStamp& stamp);
 
-// Reads up to `count` bytes from the current position. Gives the number read, 0 at the end,
-// -1 on a failure (ReadError tells why). Short reads happen only at the end or on a failure.
-int64_t ReadBytes(OpenFile* file, void* buffer, size_t count);
-int ReadError(const OpenFile* file);
+// Reads up to `count` bytes from the current position; `got` says how many, 0 at the end.
+// Fewer than `count` only at the end. On failure `got` is 0.
+Error ReadBytes(OpenFile* file, void* buffer, size_t count, size_t& got);
 
 // The open file's stamp as it is now.
-bool StampOfOpenFile(OpenFile* file, FileStamp& stamp);
+Error StampOfOpenFile(OpenFile* file, FileStamp& stamp);
 
 // The stamp of what `path` names now, not following a link in its last part.
-bool StampOfPath(const std::string& path, FileStamp& stamp, int& error);
+Error StampOfPath(const std::string& path, FileStamp& stamp);
 
 void CloseFile(OpenFile* file);
 
@@ -115,18 +154,13 @@ struct ExpectedFile {
     int64_t modified = 0;
 };
 
-enum class RemoveOutcome {
-    Removed,
-    Changed,         // the path no longer names that file, unchanged: left alone
-    WriteProtected,  // read-only, or its owner may not write it: left alone
-    Failed,          // it could not be checked or deleted
-};
-
 // Deletes `name` in `folder` only while `folder` is still the folder `expected` names and
 // `name` in it is still that very regular file (identity, length, modification time), its last
 // part not followed if it is a link, and it is not write-protected. The check and the deletion
-// are as close together as the system allows.
-RemoveOutcome RemoveFileIfUnchanged(const std::string& folder, const std::string& name,
-                                    const ExpectedFile& expected);
+// are as close together as the system allows. Changed when the path no longer names that
+// file as it was (gone, replaced, rewritten, a folder on the way swapped), WriteProtected for a
+// read-only file or one its owner may not write; the file stays on disk on every failure.
+Error RemoveFileIfUnchanged(const std::string& folder, const std::string& name,
+                            const ExpectedFile& expected);
 
 }  // namespace platform

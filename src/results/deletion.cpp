@@ -19,8 +19,9 @@ namespace {
 // unchanged and not write-protected; otherwise the file stays, and the views go on as for any
 // file that could not be deleted.
 void DeleteIfUnchanged(const GroupMember& member) {
-    platform::RemoveFileIfUnchanged(std::string(member.directory()), std::string(member.name()),
-                                    member.compared);
+    // A file that stays is dropped from the views all the same; the window reports nothing.
+    (void)platform::RemoveFileIfUnchanged(std::string(member.directory()),
+                                          std::string(member.name()), member.compared);
 }
 
 // The marked file is deleted only while another member of its group is still a separate file

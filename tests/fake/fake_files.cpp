@@ -36,27 +36,47 @@ struct OpenFile {
     const fakefs::File* file = nullptr;
     FileStamp stamp;
     int64_t position = 0;
-    int error = 0;
 };
 
-std::string ProgramDirectory() {
-    return fakefs::State().programDirectory;
+Error SystemError(int code) {
+    switch (code) {
+        case 0:
+            return Error{};
+        case fakefs::kNotFound:
+            return Error{ErrorKind::Gone, code};
+        case fakefs::kNoHandles:
+            return Error{ErrorKind::NoHandles, code};
+        case fakefs::kNotAllowed:
+            return Error{ErrorKind::NotAllowed, code};
+        default:
+            return Error{ErrorKind::Broken, code};
+    }
 }
 
-bool MakeCurrentDirectory(const std::string& directory) {
+std::string ErrorText(const Error& error) {
+    return error.code != 0 ? "error " + std::to_string(error.code) : "changed";
+}
+
+Error ProgramDirectory(std::string& directory) {
+    directory = fakefs::State().programDirectory;
+    return Error{};
+}
+
+Error MakeCurrentDirectory(const std::string& directory) {
     fakefs::State().currentDirectory = directory;
     fakefs::State().madeCurrent += 1;
-    return true;
+    return Error{};
+}
+
+Error AbsolutePath(const std::string& path, std::string& absolute) {
+    absolute = path.empty() || path.front() != '/' ? fakefs::State().currentDirectory + path : path;
+    return Error{};
 }
 
 void RaiseOpenFileLimit() {}
 
 size_t OpenFileBudget() {
     return fakefs::State().budget;
-}
-
-std::string ErrorText(int error) {
-    return "error " + std::to_string(error);
 }
 
 namespace {
@@ -82,43 +102,41 @@ FileStamp StampOf(const std::string& path, const fakefs::File& file) {
 
 }  // namespace
 
-bool ReadFolder(const std::string& folder, const std::string& pattern, FolderListing& listing) {
+Error ReadFolder(const std::string& folder, const std::string& pattern, FolderListing& listing) {
     fakefs::Tree& t = fakefs::State();
     t.listed.push_back(folder);
     t.patterns.push_back(pattern);
     listing = FolderListing{};
     auto it = t.folders.find(folder);
     if (it == t.folders.end() || it->second.unlistable) {
-        listing.error = 2;
-        return false;
+        return SystemError(fakefs::kNotFound);
     }
     const fakefs::Folder& f = it->second;
     for (const fakefs::Entry& e : f.entries) {
         if (f.breaksAfter >= 0 && listing.entries.size() >= static_cast<size_t>(f.breaksAfter)) {
-            listing.error = fakefs::kReadFailed;
+            listing.brokeOff = SystemError(fakefs::kReadFailed);
             break;
         }
         listing.entries.push_back(ListingEntry{e.name, e.isFolder, e.size});
     }
+    for (const std::string& name : f.unreadable) {
+        listing.unreadable.push_back(UnreadableEntry{name, SystemError(fakefs::kNotAllowed)});
+    }
     listing.identity = FolderIdentityOf(folder, f);
     listing.identityKnown = true;
-    return true;
+    return Error{};
 }
 
-OpenFile* OpenForReading(const std::string& path, FileStamp& stamp, OpenFailure& failure) {
+Error OpenForReading(const std::string& path, OpenFile*& open, FileStamp& stamp) {
     std::lock_guard lock(fakefs::Lock());
     fakefs::Tree& t = fakefs::State();
-    failure = OpenFailure{};
     if (t.openFiles >= t.handleLimit) {
         t.refusedOpens += 1;
-        failure.error = fakefs::kNoHandles;
-        failure.noHandles = true;
-        return nullptr;
+        return SystemError(fakefs::kNoHandles);
     }
     auto it = t.files.find(path);
     if (it == t.files.end()) {
-        failure.error = 2;
-        return nullptr;
+        return SystemError(fakefs::kNotFound);
     }
     fakefs::File& file = it->second;
     if (++file.opens == file.changesOnOpen) {
@@ -128,10 +146,11 @@ OpenFile* OpenForReading(const std::string& path, FileStamp& stamp, OpenFailure&
     stamp = StampOf(path, file);
     t.openFiles += 1;
     t.mostOpenFiles = std::max(t.mostOpenFiles, t.openFiles);
-    return new OpenFile{&it->second, stamp};
+    open = new OpenFile{&it->second, stamp};
+    return Error{};
 }
 
-int64_t ReadBytes(OpenFile* open, void* buffer, size_t count) {
+Error ReadBytes(OpenFile* open, void* buffer, size_t count, size_t& got) {
     const fakefs::File& file = *open->file;
     int64_t end = static_cast<int64_t>(file.content.size());
     if (file.endsAt >= 0) {
@@ -139,37 +158,33 @@ int64_t ReadBytes(OpenFile* open, void* buffer, size_t count) {
     }
     int64_t want =
         std::max<int64_t>(0, std::min<int64_t>(static_cast<int64_t>(count), end - open->position));
+    got = 0;
     if (file.failsAt >= 0 && open->position + want > file.failsAt) {
-        open->error = fakefs::kReadFailed;
-        return -1;
+        return SystemError(fakefs::kReadFailed);
     }
     std::memcpy(buffer, file.content.data() + open->position, static_cast<size_t>(want));
     open->position += want;
-    return want;
+    got = static_cast<size_t>(want);
+    return Error{};
 }
 
-int ReadError(const OpenFile* file) {
-    return file->error;
-}
-
-bool StampOfOpenFile(OpenFile* file, FileStamp& stamp) {
+Error StampOfOpenFile(OpenFile* file, FileStamp& stamp) {
     std::lock_guard lock(fakefs::Lock());
     stamp = file->stamp;
     stamp.length = static_cast<int64_t>(file->file->content.size());
     stamp.modified = file->file->modified;
     stamp.changed = file->file->modified;
-    return true;
+    return Error{};
 }
 
-bool StampOfPath(const std::string& path, FileStamp& stamp, int& error) {
+Error StampOfPath(const std::string& path, FileStamp& stamp) {
     std::lock_guard lock(fakefs::Lock());
     auto it = fakefs::State().files.find(path);
     if (it == fakefs::State().files.end()) {
-        error = 2;
-        return false;
+        return SystemError(fakefs::kNotFound);
     }
     stamp = StampOf(path, it->second);
-    return true;
+    return Error{};
 }
 
 void CloseFile(OpenFile* open) {
@@ -180,8 +195,8 @@ void CloseFile(OpenFile* open) {
     }
 }
 
-RemoveOutcome RemoveFileIfUnchanged(const std::string&, const std::string&, const ExpectedFile&) {
-    return RemoveOutcome::Failed;
+Error RemoveFileIfUnchanged(const std::string&, const std::string&, const ExpectedFile&) {
+    return SystemError(fakefs::kReadFailed);
 }
 
 }  // namespace platform

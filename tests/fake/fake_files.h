@@ -21,6 +21,9 @@ struct Folder {
     bool unlistable = false;
     int breaksAfter = -1;   // the listing fails after this many entries
     uint64_t identity = 0;  // 0 takes a fresh one per folder
+    // Names the listing gives but that cannot be looked at (error 13), as in a folder that
+    // may be read but not entered.
+    std::vector<std::string> unreadable{};
 };
 
 // A file whose reads can fail or end early at a chosen offset.
@@ -39,6 +42,8 @@ struct File {
 
 inline constexpr int kNoHandles = 24;  // the error of an open refused for want of handles
 inline constexpr int kReadFailed = 5;
+inline constexpr int kNotFound = 2;
+inline constexpr int kNotAllowed = 13;
 
 struct Tree {
     std::string programDirectory = "/opt/twinrake/";

@@ -28,14 +28,20 @@ using wintest::MakeFolder;
 using wintest::ScratchFolder;
 using wintest::WriteBytes;
 
+std::string ProgramFolder() {
+    std::string folder;
+    EXPECT_FALSE(platform::ProgramDirectory(folder));
+    return folder;
+}
+
 using Entry = std::tuple<std::string, bool, int64_t>;              // name, folder, size
 using Catalogued = std::tuple<std::string, std::string, int64_t>;  // directory, name, size
 
 // Every entry of one listing, sorted by name; {"failed"} when it cannot be listed.
 std::vector<Entry> ListAll(const std::string& folder, const std::string& pattern) {
     platform::FolderListing listing;
-    if (!platform::ReadFolder(folder, pattern, listing)) {
-        return {{"failed", false, listing.error}};
+    if (platform::Error error = platform::ReadFolder(folder, pattern, listing)) {
+        return {{"failed", false, error.code}};
     }
     std::vector<Entry> entries;
     for (const platform::ListingEntry& entry : listing.entries) {
@@ -49,7 +55,7 @@ std::vector<Entry> ListAll(const std::string& folder, const std::string& pattern
 std::vector<Catalogued> Scan(const std::string& folder, bool sorted = false,
                              std::vector<std::string>* passed = nullptr) {
     twinrake::FileCatalogue catalogue;
-    twinrake::ScanFolder(catalogue, platform::ProgramDirectory(), folder, "*.*", 0,
+    twinrake::ScanFolder(catalogue, ProgramFolder(), folder, "*.*", 0,
                          [&](const twinrake::PassedOver& p) {
                              if (passed != nullptr) {
                                  passed->push_back(p.path + ": " + p.reason);
@@ -83,7 +89,7 @@ void ExpectedWalk(const std::string& folder, std::vector<Catalogued>& entries) {
 }
 
 int32_t Compare(const std::string& first, const std::string& second, int64_t size) {
-    return twinrake::CompareFiles(platform::ProgramDirectory(), first, second, size);
+    return twinrake::CompareFiles(ProgramFolder(), first, second, size);
 }
 
 std::string Environment(const char* name) {
@@ -95,14 +101,18 @@ TEST(FoldersTest, ProgramDirectoryEndsWithABackslashAndTheCurrentOneIsSet) {
     char path[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string full = path;
-    EXPECT_EQ(platform::ProgramDirectory(), full.substr(0, full.rfind('\\') + 1));
+    EXPECT_EQ(ProgramFolder(), full.substr(0, full.rfind('\\') + 1));
     ScratchFolder scratch;
-    ASSERT_TRUE(platform::MakeCurrentDirectory(scratch.Path()));
+    ASSERT_FALSE(platform::MakeCurrentDirectory(scratch.Path()));
     char current[MAX_PATH] = {};
     GetCurrentDirectoryA(MAX_PATH, current);
     EXPECT_STRCASEEQ(current, scratch.Path().c_str());
-    EXPECT_FALSE(platform::MakeCurrentDirectory(scratch / "missing"));
-    platform::MakeCurrentDirectory(platform::ProgramDirectory());
+    EXPECT_EQ(platform::MakeCurrentDirectory(scratch / "missing").kind, platform::ErrorKind::Gone);
+    // Relative paths are taken from the current folder, "." and ".." by their text.
+    std::string absolute;
+    ASSERT_FALSE(platform::AbsolutePath("sub\\.\\x\\..\\y", absolute));
+    EXPECT_STRCASEEQ(absolute.c_str(), (scratch / "sub\\y").c_str());
+    ASSERT_FALSE(platform::MakeCurrentDirectory(ProgramFolder()));
 }
 
 TEST(ListingTest, SearchTextIsFolderBackslashPatternOfAtMost254Characters) {
@@ -174,9 +184,8 @@ TEST(ListingTest, GivesDotsFilesAndFoldersWithTheirTrueSizes) {
                                   {"wrap.bin", false, (1LL << 32) + 5}}));
     EXPECT_EQ(Scan(scratch.Path(), true)[1], (Catalogued{scratch.Path(), "big.bin", 3000000000LL}));
     platform::FileStamp stamp;
-    platform::OpenFailure failure;
-    platform::OpenFile* file = platform::OpenForReading(scratch / "wrap.bin", stamp, failure);
-    ASSERT_NE(file, nullptr);
+    platform::OpenFile* file = nullptr;
+    ASSERT_FALSE(platform::OpenForReading(scratch / "wrap.bin", file, stamp));
     EXPECT_EQ(stamp.length, (1LL << 32) + 5);
     platform::CloseFile(file);
     // Same low 32 bits, different real length: never identical.
@@ -243,10 +252,12 @@ TEST(LoopTest, FolderThatLeadsBackUpIsNotWalkedAgainSoTheScanEnds) {
 
 // Opens through a stamp, with the identity; false if it cannot be opened.
 bool Stamp(const std::string& path, platform::FileStamp& stamp) {
-    platform::OpenFailure failure;
-    platform::OpenFile* file = platform::OpenForReading(path, stamp, failure);
+    platform::OpenFile* file = nullptr;
+    if (platform::OpenForReading(path, file, stamp)) {
+        return false;
+    }
     platform::CloseFile(file);
-    return file != nullptr;
+    return true;
 }
 
 TEST(OpenTest, ReadsAllWithReadSharingOnlyAndTellsIdentityAcrossHardLinks) {
@@ -257,15 +268,17 @@ TEST(OpenTest, ReadsAllWithReadSharingOnlyAndTellsIdentityAcrossHardLinks) {
     ASSERT_TRUE(
         CreateHardLinkA((scratch / "link.bin").c_str(), (scratch / "one.bin").c_str(), nullptr));
     platform::FileStamp first, again, other, linked;
-    platform::OpenFailure failure;
-    platform::OpenFile* file = platform::OpenForReading(scratch / "one.bin", first, failure);
-    ASSERT_NE(file, nullptr);
+    platform::OpenFile* file = nullptr;
+    ASSERT_FALSE(platform::OpenForReading(scratch / "one.bin", file, first));
     EXPECT_EQ(first.length, 1 << 20);
     EXPECT_EQ(first.links, 2u);
     std::string read(content.size() + 100, '\0');
-    EXPECT_EQ(platform::ReadBytes(file, read.data(), read.size()), 1 << 20);
+    size_t got = 0;
+    EXPECT_FALSE(platform::ReadBytes(file, read.data(), read.size(), got));
+    EXPECT_EQ(got, 1u << 20);
     EXPECT_EQ(read.substr(0, content.size()), content);
-    EXPECT_EQ(platform::ReadBytes(file, read.data(), 16), 0);
+    EXPECT_FALSE(platform::ReadBytes(file, read.data(), 16, got));
+    EXPECT_EQ(got, 0u);
     // Other readers may come in; no writer may while we read.
     HANDLE writer =
         CreateFileA((scratch / "one.bin").c_str(), GENERIC_WRITE,
@@ -276,26 +289,25 @@ TEST(OpenTest, ReadsAllWithReadSharingOnlyAndTellsIdentityAcrossHardLinks) {
         EXPECT_TRUE(Stamp(scratch / name, *stamp)) << name;
     }
     platform::FileStamp now;
-    int error = 0;
-    EXPECT_TRUE(platform::StampOfPath(scratch / "one.bin", now, error));
+    EXPECT_FALSE(platform::StampOfPath(scratch / "one.bin", now));
     EXPECT_EQ(now.modified, first.modified);
     EXPECT_EQ(now.changed, first.changed);
     platform::CloseFile(file);
     EXPECT_EQ(again.identity, first.identity);
     EXPECT_NE(other.identity, first.identity);
     EXPECT_EQ(linked.identity, first.identity);
-    EXPECT_TRUE(platform::StampOfPath(scratch / "link.bin", now, error));
+    EXPECT_FALSE(platform::StampOfPath(scratch / "link.bin", now));
     EXPECT_EQ(now.identity, first.identity);
-    EXPECT_FALSE(platform::StampOfPath(scratch / "missing", now, error));
-    EXPECT_EQ(error, ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(platform::StampOfPath(scratch / "missing", now),
+              (platform::Error{platform::ErrorKind::Gone, ERROR_FILE_NOT_FOUND}));
     // A file someone is writing cannot be opened; neither can what is missing or a folder.
     writer = CreateFileA((scratch / "two.bin").c_str(), GENERIC_WRITE,
                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_FALSE(Stamp(scratch / "two.bin", other));
     CloseHandle(writer);
-    EXPECT_EQ(platform::OpenForReading(scratch / "missing", other, failure), nullptr);
-    EXPECT_EQ(failure.error, ERROR_FILE_NOT_FOUND);
-    EXPECT_FALSE(failure.noHandles);
+    platform::OpenFile* missing = nullptr;
+    EXPECT_EQ(platform::OpenForReading(scratch / "missing", missing, other),
+              (platform::Error{platform::ErrorKind::Gone, ERROR_FILE_NOT_FOUND}));
     EXPECT_FALSE(Stamp(scratch.Path(), other));
 }
 
@@ -305,7 +317,7 @@ platform::ExpectedFile Expect(const std::string& folder, const std::string& name
     EXPECT_TRUE(Stamp(folder + "\\" + name, stamp)) << name;
     platform::ExpectedFile expected;
     platform::FolderListing listing;
-    EXPECT_TRUE(platform::ReadFolder(folder, "*.*", listing) && listing.identityKnown);
+    EXPECT_TRUE(!platform::ReadFolder(folder, "*.*", listing) && listing.identityKnown);
     expected.folder = listing.identity;
     expected.identity = stamp.identity;
     expected.length = stamp.length;
@@ -325,34 +337,34 @@ TEST(CompareAndDeleteTest, ThroughTheWin32Calls) {
     EXPECT_EQ(Compare(scratch / "missing", scratch / "a", 5001), 0);
     EXPECT_EQ(Compare(scratch / "a", scratch / "missing", 5001), 0);
     EXPECT_EQ(Compare(scratch / "a", scratch / "b", 5000), 0);  // the size has changed since
-    EXPECT_TRUE(twinrake::StillCopies(platform::ProgramDirectory(), scratch / "a", scratch / "b"));
-    EXPECT_FALSE(twinrake::StillCopies(platform::ProgramDirectory(), scratch / "a", scratch / "a"));
-    using platform::RemoveOutcome;
+    EXPECT_TRUE(twinrake::StillCopies(ProgramFolder(), scratch / "a", scratch / "b"));
+    EXPECT_FALSE(twinrake::StillCopies(ProgramFolder(), scratch / "a", scratch / "a"));
+    using Outcome = platform::ErrorKind;
     auto remove = [&](const std::string& name, const platform::ExpectedFile& expected) {
-        return platform::RemoveFileIfUnchanged(scratch.Path(), name, expected);
+        return platform::RemoveFileIfUnchanged(scratch.Path(), name, expected).kind;
     };
     // Every file was closed again, also after a failed open: all can be deleted.
     platform::ExpectedFile a = Expect(scratch.Path(), "a");
-    EXPECT_EQ(remove("a", a), RemoveOutcome::Removed);
+    EXPECT_EQ(remove("a", a), Outcome::None);
     EXPECT_FALSE(Exists(scratch / "a"));
-    EXPECT_EQ(remove("a", a), RemoveOutcome::Changed);  // gone already
+    EXPECT_EQ(remove("a", a), Outcome::Changed);  // gone already
     // Held open without delete sharing: it stays.
     platform::ExpectedFile c = Expect(scratch.Path(), "c");
     HANDLE held = CreateFileA((scratch / "c").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, 0, nullptr);
-    EXPECT_EQ(remove("c", c), RemoveOutcome::Failed);
+    EXPECT_EQ(remove("c", c), Outcome::NotAllowed);
     CloseHandle(held);
     EXPECT_TRUE(Exists(scratch / "c"));
     // Rewritten since (other bytes, a new last write), or another file under its name: stays.
     platform::ExpectedFile b = Expect(scratch.Path(), "b");
     Sleep(20);
     WriteBytes(scratch / "b", last);
-    EXPECT_EQ(remove("b", b), RemoveOutcome::Changed);
-    EXPECT_EQ(remove("b", c), RemoveOutcome::Changed);
+    EXPECT_EQ(remove("b", b), Outcome::Changed);
+    EXPECT_EQ(remove("b", c), Outcome::Changed);
     EXPECT_TRUE(Exists(scratch / "b"));
     // Read-only: stays, as DeleteFileA would refuse it.
     ASSERT_TRUE(SetFileAttributesA((scratch / "c").c_str(), FILE_ATTRIBUTE_READONLY));
-    EXPECT_EQ(remove("c", c), RemoveOutcome::WriteProtected);
+    EXPECT_EQ(remove("c", c), Outcome::WriteProtected);
     EXPECT_TRUE(Exists(scratch / "c"));
     SetFileAttributesA((scratch / "c").c_str(), FILE_ATTRIBUTE_NORMAL);
     // Its folder swapped for another of the same name holding a file of the same name.
@@ -362,9 +374,9 @@ TEST(CompareAndDeleteTest, ThroughTheWin32Calls) {
     ASSERT_TRUE(MoveFileA((scratch / "f").c_str(), (scratch / "g").c_str()));
     MakeFolder(scratch / "f");
     ASSERT_TRUE(CopyFileA((scratch / "g\\x").c_str(), (scratch / "f\\x").c_str(), FALSE));
-    EXPECT_EQ(platform::RemoveFileIfUnchanged(scratch / "f", "x", x), RemoveOutcome::Changed);
+    EXPECT_EQ(platform::RemoveFileIfUnchanged(scratch / "f", "x", x).kind, Outcome::Changed);
     EXPECT_TRUE(Exists(scratch / "f\\x"));
-    EXPECT_EQ(platform::RemoveFileIfUnchanged(scratch / "g", "x", x), RemoveOutcome::Removed);
+    EXPECT_EQ(platform::RemoveFileIfUnchanged(scratch / "g", "x", x).kind, Outcome::None);
 }
 
 // A folder as deep as a listing may go, and a file whose full path is longer than the ANSI
@@ -392,7 +404,7 @@ TEST(LongPathTest, FileBeyondTheAnsiLimitIsFoundAndDeleted) {
     ASSERT_GT((folder + "\\" + name).size(), static_cast<size_t>(MAX_PATH));
 
     twinrake::AppState state;
-    state.programDirectory = platform::ProgramDirectory();
+    state.programDirectory = ProgramFolder();
     twinrake::ScanFolder(state.fileCatalogue, state.programDirectory, scratch.Path(), "*.*", 0);
     twinrake::FindDuplicates(state);
     ASSERT_EQ(state.groupList.size(), 1u);
@@ -401,8 +413,7 @@ TEST(LongPathTest, FileBeyondTheAnsiLimitIsFoundAndDeleted) {
                              [&](const twinrake::GroupMember& m) { return m.name() == name; });
     ASSERT_NE(deep, state.memberList.end());
     EXPECT_EQ(deep->directory(), folder);
-    EXPECT_EQ(platform::RemoveFileIfUnchanged(folder, name, deep->compared),
-              platform::RemoveOutcome::Removed);
+    EXPECT_FALSE(platform::RemoveFileIfUnchanged(folder, name, deep->compared));
     EXPECT_TRUE(ListAll(folder, "*.*").size() == 2u);  // only "." and ".." are left
     EXPECT_TRUE(Exists(scratch / "copy"));
 }

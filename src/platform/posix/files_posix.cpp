@@ -13,6 +13,7 @@
 #include <climits>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/files.h"
@@ -25,7 +26,6 @@ namespace platform {
 
 struct OpenFile {
     int fd = -1;
-    int error = 0;
 #ifdef TWINRAKE_TEST_HOOKS
     uint64_t inode = 0;
     int64_t position = 0;
@@ -39,26 +39,125 @@ std::function<void(uint64_t, int64_t)>& AfterReadHook() {
     static std::function<void(uint64_t, int64_t)> hook;
     return hook;
 }
+std::function<void(const std::string&)>& AfterListingHook() {
+    static std::function<void(const std::string&)> hook;
+    return hook;
+}
 }  // namespace
 void SetAfterRead(std::function<void(uint64_t inode, int64_t offset)> hook) {
     AfterReadHook() = std::move(hook);
 }
+void SetAfterListing(std::function<void(const std::string& folder)> hook) {
+    AfterListingHook() = std::move(hook);
+}
 }  // namespace test
 #endif
 
-std::string ProgramDirectory() {
+Error SystemError(int code) {
+    switch (code) {
+        case 0:
+            return Error{};
+        case ENOENT:
+        case ENOTDIR:
+            return Error{ErrorKind::Gone, code};
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return Error{ErrorKind::NotAllowed, code};
+        case EMFILE:
+        case ENFILE:
+            return Error{ErrorKind::NoHandles, code};
+        case EOPNOTSUPP:
+        case ENOTTY:
+        case EXDEV:
+            return Error{ErrorKind::Unsupported, code};
+        default:
+            return Error{ErrorKind::Broken, code};
+    }
+}
+
+std::string ErrorText(const Error& error) {
+    if (error.code != 0) {
+        return std::strerror(error.code);
+    }
+    switch (error.kind) {
+        case ErrorKind::None:
+            return "no error";
+        case ErrorKind::Changed:
+            return "changed since it was compared";
+        case ErrorKind::WriteProtected:
+            return "write-protected";
+        default:
+            return "failed";
+    }
+}
+
+namespace {
+
+Error LastError() {
+    return SystemError(errno);
+}
+
+}  // namespace
+
+Error ProgramDirectory(std::string& directory) {
     std::vector<char> buffer(PATH_MAX + 1);
     ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
     if (length <= 0) {
-        return {};
+        return LastError();
     }
     std::string path(buffer.data(), static_cast<size_t>(length));
     size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    if (slash == std::string::npos) {
+        return SystemError(ENOENT);
+    }
+    directory = path.substr(0, slash + 1);
+    return Error{};
 }
 
-bool MakeCurrentDirectory(const std::string& directory) {
-    return !directory.empty() && chdir(directory.c_str()) == 0;
+Error MakeCurrentDirectory(const std::string& directory) {
+    if (directory.empty()) {
+        return SystemError(ENOENT);
+    }
+    return chdir(directory.c_str()) == 0 ? Error{} : LastError();
+}
+
+Error AbsolutePath(const std::string& path, std::string& absolute) {
+    std::string joined;
+    if (path.empty() || path.front() != '/') {
+        // getcwd fails (ENOENT) once the current folder was deleted: the path then names
+        // nothing, and must not be taken from anywhere else.
+        std::vector<char> buffer(PATH_MAX + 1);
+        while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+            if (errno != ERANGE) {
+                return LastError();
+            }
+            buffer.resize(buffer.size() * 2);
+        }
+        joined = buffer.data();
+        joined.push_back('/');
+    }
+    joined.append(path);
+    // "." parts and repeated separators name nothing of their own; ".." is kept, since after
+    // a link it leads elsewhere than the text before it suggests.
+    std::string clean = "/";
+    size_t at = 0;
+    while (at < joined.size()) {
+        size_t end = joined.find('/', at);
+        if (end == std::string::npos) {
+            end = joined.size();
+        }
+        std::string_view part(joined.data() + at, end - at);
+        if (!part.empty() && part != ".") {
+            if (clean.back() != '/') {
+                clean.push_back('/');
+            }
+            clean.append(part);
+        }
+        at = end + 1;
+    }
+    absolute = std::move(clean);
+    return Error{};
 }
 
 void RaiseOpenFileLimit() {
@@ -106,10 +205,6 @@ size_t OpenFileBudget() {
     return allowed > used + 2 ? allowed - used : 2;
 }
 
-std::string ErrorText(int error) {
-    return std::strerror(error);
-}
-
 namespace {
 
 int64_t Nanoseconds(const struct timespec& time) {
@@ -125,10 +220,6 @@ FileStamp StampOf(const struct stat& info) {
     stamp.changed = Nanoseconds(info.st_ctim);
     stamp.links = static_cast<uint64_t>(info.st_nlink);
     return stamp;
-}
-
-bool IsNoHandles(int error) {
-    return error == EMFILE || error == ENFILE;
 }
 
 // Opens `path` with `flags` at any length. A path the system would refuse as too long is
@@ -215,55 +306,65 @@ bool MatchesEverything(const std::string& pattern) {
     return pattern.empty() || pattern == "*" || pattern == "*.*";
 }
 
-// One directory entry as a listing entry; a stat is needed only for files (their size) and
-// for entries whose type the file system does not report.
-void Describe(int dirFd, const dirent* raw, ListingEntry& entry) {
-    entry.name.assign(raw->d_name);
-    entry.isFolder = false;
-    entry.size = 0;
-    unsigned char type = raw->d_type;
+// What a listed name is, when the listing did not say: a look at it without following a link.
+// Only files need one anyway (their size), and entries whose type the file system does not
+// report. False when the entry vanished since the listing was read.
+bool LookAt(int dirFd, unsigned char type, ListingEntry& entry,
+            std::vector<UnreadableEntry>& unreadable) {
     if (type == DT_DIR) {
         entry.isFolder = true;
-        return;
+        return true;
     }
     if (type == DT_LNK) {
-        return;
+        return true;  // a link is never followed: a file of size 0
     }
     struct stat info;
-    if (fstatat(dirFd, raw->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
-        return;  // vanished since the listing was read: catalogued with size 0
+    if (fstatat(dirFd, entry.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno != ENOENT) {
+            // Listed but not to be looked at (a folder that may be read but not entered):
+            // its size is unknown, so it is no entry at all.
+            unreadable.push_back(UnreadableEntry{entry.name, LastError()});
+        }
+        return false;
     }
     if (S_ISDIR(info.st_mode)) {
         entry.isFolder = true;
     } else if (S_ISREG(info.st_mode)) {
         entry.size = static_cast<int64_t>(info.st_size);
     }
+    return true;
+}
+
+DIR* OpenListing(const std::string& folder) {
+    if (folder.size() < PATH_MAX) {
+        // One call, where fdopendir would take three.
+        return opendir(folder.empty() ? "/" : folder.c_str());
+    }
+    int fd = OpenAnyLength(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return nullptr;
+    }
+    DIR* dir = fdopendir(fd);
+    if (dir == nullptr) {
+        int saved = errno;
+        close(fd);
+        errno = saved;
+    }
+    return dir;
 }
 
 }  // namespace
 
-bool ReadFolder(const std::string& folder, const std::string& pattern, FolderListing& listing) {
+Error ReadFolder(const std::string& folder, const std::string& pattern, FolderListing& listing) {
     // The entries (and their names' storage) of an earlier listing are written over, not
     // freed and made again: a scan lists thousands of folders.
-    size_t count = 0;
     listing.identityKnown = false;
-    listing.error = 0;
-    DIR* dir = nullptr;
-    if (folder.size() < PATH_MAX) {
-        // One call, where fdopendir would take three.
-        dir = opendir(folder.empty() ? "/" : folder.c_str());
-    } else if (int fd = OpenAnyLength(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC); fd >= 0) {
-        dir = fdopendir(fd);
-        if (dir == nullptr) {
-            int saved = errno;
-            close(fd);
-            errno = saved;
-        }
-    }
+    listing.brokeOff = Error{};
+    listing.unreadable.clear();
+    DIR* dir = OpenListing(folder);
     if (dir == nullptr) {
-        listing.error = errno;
         listing.entries.clear();
-        return false;
+        return LastError();
     }
     const int fd = dirfd(dir);
     struct stat info;
@@ -272,11 +373,15 @@ bool ReadFolder(const std::string& folder, const std::string& pattern, FolderLis
         listing.identityKnown = true;
     }
     const bool everything = MatchesEverything(pattern);
+    // First the names, then a look at those that need one: the listing is one stretch of
+    // reads, and what happens between the two shows in what the looks find.
+    std::vector<unsigned char> types;
+    size_t count = 0;
     for (;;) {
         errno = 0;
         const dirent* raw = readdir(dir);
         if (raw == nullptr) {
-            listing.error = errno;  // 0 at the end, set when the listing broke off
+            listing.brokeOff = LastError();  // no error at the end
             break;
         }
         if (!everything && fnmatch(pattern.c_str(), raw->d_name, 0) != 0) {
@@ -285,28 +390,46 @@ bool ReadFolder(const std::string& folder, const std::string& pattern, FolderLis
         if (count == listing.entries.size()) {
             listing.entries.emplace_back();
         }
-        Describe(fd, raw, listing.entries[count++]);
+        ListingEntry& entry = listing.entries[count++];
+        entry.name.assign(raw->d_name);
+        entry.isFolder = false;
+        entry.size = 0;
+        types.push_back(raw->d_type);
+    }
+#ifdef TWINRAKE_TEST_HOOKS
+    if (test::AfterListingHook()) {
+        test::AfterListingHook()(folder);
+    }
+#endif
+    size_t kept = 0;
+    for (size_t i = 0; i < count; ++i) {
+        if (LookAt(fd, types[i], listing.entries[i], listing.unreadable)) {
+            if (kept != i) {
+                std::swap(listing.entries[kept], listing.entries[i]);
+            }
+            ++kept;
+        }
     }
     closedir(dir);
-    listing.entries.resize(count);
-    return true;
+    listing.entries.resize(kept);
+    return Error{};
 }
 
-OpenFile* OpenForReading(const std::string& path, FileStamp& stamp, OpenFailure& failure) {
-    failure = OpenFailure{};
+Error OpenForReading(const std::string& path, OpenFile*& file, FileStamp& stamp) {
     // O_NONBLOCK keeps a FIFO from blocking the open; such files are refused below.
-    errno = 0;
     int fd = OpenAnyLength(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
     if (fd < 0) {
-        failure.error = errno;
-        failure.noHandles = IsNoHandles(errno);
-        return nullptr;
+        return LastError();
     }
     struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        failure.error = errno != 0 ? errno : EINVAL;  // EINVAL: no regular file (any more)
+    if (fstat(fd, &info) != 0) {
+        Error error = LastError();
         close(fd);
-        return nullptr;
+        return error;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        close(fd);
+        return Failed(ErrorKind::Changed);  // listed as a file, something else now
     }
     // A wider read-ahead pays off on large files read from the disk; for small ones it would
     // only cost a call.
@@ -314,63 +437,57 @@ OpenFile* OpenForReading(const std::string& path, FileStamp& stamp, OpenFailure&
         posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     }
     stamp = StampOf(info);
-    auto* file = new OpenFile{fd};
+    file = new OpenFile{fd};
 #ifdef TWINRAKE_TEST_HOOKS
     file->inode = stamp.identity.index;
 #endif
-    return file;
+    return Error{};
 }
 
-int64_t ReadBytes(OpenFile* file, void* buffer, size_t count) {
-    size_t done = 0;
+Error ReadBytes(OpenFile* file, void* buffer, size_t count, size_t& got) {
+    got = 0;
     auto* at = static_cast<char*>(buffer);
-    while (done < count) {
-        ssize_t got = read(file->fd, at + done, count - done);
-        if (got < 0) {
+    while (got < count) {
+        ssize_t read = ::read(file->fd, at + got, count - got);
+        if (read < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            file->error = errno;
-            return -1;
+            got = 0;
+            return LastError();
         }
-        if (got == 0) {
+        if (read == 0) {
             break;
         }
-        done += static_cast<size_t>(got);
+        got += static_cast<size_t>(read);
     }
 #ifdef TWINRAKE_TEST_HOOKS
-    file->position += static_cast<int64_t>(done);
+    file->position += static_cast<int64_t>(got);
     if (test::AfterReadHook()) {
         test::AfterReadHook()(file->inode, file->position);
     }
 #endif
-    return static_cast<int64_t>(done);
+    return Error{};
 }
 
-int ReadError(const OpenFile* file) {
-    return file == nullptr ? EBADF : file->error;
-}
-
-bool StampOfOpenFile(OpenFile* file, FileStamp& stamp) {
+Error StampOfOpenFile(OpenFile* file, FileStamp& stamp) {
     struct stat info;
-    if (file == nullptr || fstat(file->fd, &info) != 0) {
-        return false;
+    if (fstat(file->fd, &info) != 0) {
+        return LastError();
     }
     stamp = StampOf(info);
-    return true;
+    return Error{};
 }
 
-bool StampOfPath(const std::string& path, FileStamp& stamp, int& error) {
+Error StampOfPath(const std::string& path, FileStamp& stamp) {
     Parent parent;
     struct stat info;
     if (!OpenParent(path, parent) ||
         fstatat(parent.fd, parent.leaf, &info, AT_SYMLINK_NOFOLLOW) != 0) {
-        error = errno;
-        return false;
+        return LastError();
     }
-    error = 0;
     stamp = StampOf(info);
-    return true;
+    return Error{};
 }
 
 void CloseFile(OpenFile* file) {
@@ -380,39 +497,74 @@ void CloseFile(OpenFile* file) {
     }
 }
 
-RemoveOutcome RemoveFileIfUnchanged(const std::string& folder, const std::string& name,
-                                    const ExpectedFile& expected) {
-    int fd = OpenAnyLength(folder.empty() ? std::string("/") : folder,
-                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        return errno == ENOENT || errno == ENOTDIR ? RemoveOutcome::Changed : RemoveOutcome::Failed;
+namespace {
+
+// A folder opened for *at calls, closed again when it goes out of scope.
+struct FolderHandle {
+    int fd = -1;
+    FolderHandle() = default;
+    FolderHandle(const FolderHandle&) = delete;
+    FolderHandle& operator=(const FolderHandle&) = delete;
+    ~FolderHandle() {
+        if (fd >= 0) {
+            close(fd);
+        }
     }
-    // The folder itself must be the one the file was found in: a folder on the way swapped
-    // for a link to another one leads elsewhere.
+};
+
+// Opens `folder` only while it is still the folder `expected` names: a folder on the way
+// swapped for a link to another one leads elsewhere. Changed when it is gone or another.
+Error OpenExpectedFolder(const std::string& folder, const FileIdentity& expected,
+                         FolderHandle& handle) {
+    handle.fd = OpenAnyLength(folder.empty() ? std::string("/") : folder,
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (handle.fd < 0) {
+        Error error = LastError();
+        return error.Is(ErrorKind::Gone) ? Failed(ErrorKind::Changed) : error;
+    }
     struct stat info;
-    RemoveOutcome outcome = RemoveOutcome::Failed;
-    if (fstat(fd, &info) != 0) {
-        outcome = RemoveOutcome::Failed;
-    } else if (!(StampOf(info).identity == expected.folder)) {
-        outcome = RemoveOutcome::Changed;
-    } else if (fstatat(fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-        outcome = errno == ENOENT ? RemoveOutcome::Changed : RemoveOutcome::Failed;
-    } else if (FileStamp now = StampOf(info);
-               !S_ISREG(info.st_mode) || !(now.identity == expected.identity) ||
-               now.length != expected.length || now.modified != expected.modified) {
-        outcome = RemoveOutcome::Changed;
-    } else if ((info.st_mode & S_IWUSR) == 0) {
+    if (fstat(handle.fd, &info) != 0) {
+        return LastError();
+    }
+    return StampOf(info).identity == expected ? Error{} : Failed(ErrorKind::Changed);
+}
+
+// Whether `name` in the open folder is still the regular file `expected` names, unchanged and
+// not write-protected; `info` receives what it is now.
+Error CheckExpectedFile(int folderFd, const std::string& name, const ExpectedFile& expected,
+                        struct stat& info) {
+    if (fstatat(folderFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        Error error = LastError();
+        return error.Is(ErrorKind::Gone) ? Failed(ErrorKind::Changed) : error;
+    }
+    FileStamp now = StampOf(info);
+    if (!S_ISREG(info.st_mode) || !(now.identity == expected.identity) ||
+        now.length != expected.length || now.modified != expected.modified) {
+        return Failed(ErrorKind::Changed);
+    }
+    if ((info.st_mode & S_IWUSR) == 0) {
         // unlink would ignore the file's own rights; a write-protected file stays, as it
         // does on Windows.
-        outcome = RemoveOutcome::WriteProtected;
-    } else {
-        // Only the name is removed here, in the folder just checked; another program can
-        // still rename a different file onto it between these two calls.
-        outcome =
-            unlinkat(fd, name.c_str(), 0) == 0 ? RemoveOutcome::Removed : RemoveOutcome::Failed;
+        return Failed(ErrorKind::WriteProtected);
     }
-    close(fd);
-    return outcome;
+    return Error{};
+}
+
+}  // namespace
+
+Error RemoveFileIfUnchanged(const std::string& folder, const std::string& name,
+                            const ExpectedFile& expected) {
+    FolderHandle parent;
+    struct stat info;
+    if (Error error = OpenExpectedFolder(folder, expected.folder, parent)) {
+        return error;
+    }
+    if (Error error = CheckExpectedFile(parent.fd, name, expected, info)) {
+        return error;
+    }
+    // Only the name is removed here, in the folder just checked; another program can still
+    // rename a different file onto it between these two calls.
+    return unlinkat(parent.fd, name.c_str(), 0) == 0 ? Error{} : LastError();
 }
 
 }  // namespace platform

@@ -15,7 +15,6 @@ namespace platform {
 
 struct OpenFile {
     HANDLE handle = INVALID_HANDLE_VALUE;
-    int error = 0;
 };
 
 namespace {
@@ -40,8 +39,8 @@ int64_t TimeOf(const FILETIME& time) {
     return Join(time.dwHighDateTime, time.dwLowDateTime);
 }
 
-bool IsNoHandles(DWORD error) {
-    return error == ERROR_TOO_MANY_OPEN_FILES || error == ERROR_NO_SYSTEM_RESOURCES;
+Error LastError() {
+    return SystemError(static_cast<int>(GetLastError()));
 }
 
 // The wide \\?\ form of an ANSI path, which the system takes at any length.
@@ -72,10 +71,10 @@ HANDLE OpenPath(const std::string& path, DWORD access, DWORD share, DWORD flags)
                        nullptr);
 }
 
-bool StampOfHandle(HANDLE handle, FileStamp& stamp, DWORD* attributes = nullptr) {
+Error StampOfHandle(HANDLE handle, FileStamp& stamp, DWORD* attributes = nullptr) {
     BY_HANDLE_FILE_INFORMATION information;
     if (!GetFileInformationByHandle(handle, &information)) {
-        return false;
+        return LastError();
     }
     stamp.identity = IdentityOf(information);
     stamp.length = Join(information.nFileSizeHigh, information.nFileSizeLow);
@@ -89,11 +88,11 @@ bool StampOfHandle(HANDLE handle, FileStamp& stamp, DWORD* attributes = nullptr)
     if (attributes != nullptr) {
         *attributes = information.dwFileAttributes;
     }
-    return true;
+    return Error{};
 }
 
 // The identity of a folder, through a handle that asks for no access to its content.
-bool IdentityOfFolder(const std::string& folder, FileIdentity& identity, DWORD& error) {
+Error IdentityOfFolder(const std::string& folder, FileIdentity& identity) {
     std::string path = folder;
     if (path.empty()) {
         path.push_back('.');  // the current folder, which the search text "*.*" lists
@@ -103,17 +102,15 @@ bool IdentityOfFolder(const std::string& folder, FileIdentity& identity, DWORD& 
     HANDLE handle = OpenPath(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                              FILE_FLAG_BACKUP_SEMANTICS);
     if (handle == INVALID_HANDLE_VALUE) {
-        error = GetLastError();
-        return false;
+        return LastError();
     }
     BY_HANDLE_FILE_INFORMATION information;
-    bool known = GetFileInformationByHandle(handle, &information) != 0;
-    error = known ? 0 : GetLastError();
+    Error error = GetFileInformationByHandle(handle, &information) != 0 ? Error{} : LastError();
     CloseHandle(handle);
-    if (known) {
+    if (!error) {
         identity = IdentityOf(information);
     }
-    return known;
+    return error;
 }
 
 void Describe(const WIN32_FIND_DATAA& found, ListingEntry& entry) {
@@ -141,19 +138,72 @@ bool FormSearchText(const std::string& folder, const std::string& pattern, std::
 
 }  // namespace win32
 
-std::string ProgramDirectory() {
+Error SystemError(int code) {
+    switch (code) {
+        case 0:
+            return Error{};
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_DRIVE:
+        case ERROR_BAD_NETPATH:
+        case ERROR_DIRECTORY:
+            return Error{ErrorKind::Gone, code};
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+        case ERROR_WRITE_PROTECT:
+            return Error{ErrorKind::NotAllowed, code};
+        case ERROR_TOO_MANY_OPEN_FILES:
+        case ERROR_NO_SYSTEM_RESOURCES:
+            return Error{ErrorKind::NoHandles, code};
+        case ERROR_NOT_SUPPORTED:
+        case ERROR_INVALID_FUNCTION:
+        case ERROR_NOT_SAME_DEVICE:
+            return Error{ErrorKind::Unsupported, code};
+        default:
+            return Error{ErrorKind::Broken, code};
+    }
+}
+
+Error ProgramDirectory(std::string& directory) {
     char path[kProgramPathBuffer];
     DWORD length = GetModuleFileNameA(nullptr, path, kProgramPathBuffer);
-    if (length == 0 || length >= kProgramPathBuffer) {
-        return {};  // unknown, or cut short by the buffer
+    if (length == 0) {
+        return LastError();
+    }
+    if (length >= kProgramPathBuffer) {
+        return SystemError(ERROR_INSUFFICIENT_BUFFER);  // cut short by the buffer
     }
     std::string text(path, length);
     size_t backslash = text.rfind('\\');
-    return backslash == std::string::npos ? std::string() : text.substr(0, backslash + 1);
+    if (backslash == std::string::npos) {
+        return SystemError(ERROR_PATH_NOT_FOUND);
+    }
+    directory = text.substr(0, backslash + 1);
+    return Error{};
 }
 
-bool MakeCurrentDirectory(const std::string& directory) {
-    return !directory.empty() && SetCurrentDirectoryA(directory.c_str()) != 0;
+Error MakeCurrentDirectory(const std::string& directory) {
+    if (directory.empty()) {
+        return SystemError(ERROR_PATH_NOT_FOUND);
+    }
+    return SetCurrentDirectoryA(directory.c_str()) != 0 ? Error{} : LastError();
+}
+
+Error AbsolutePath(const std::string& path, std::string& absolute) {
+    // Windows itself takes "." and ".." by their text, so its own resolution is the right one.
+    DWORD size = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0) {
+        return LastError();
+    }
+    std::string full(size, '\0');
+    DWORD written = GetFullPathNameA(path.c_str(), size, full.data(), nullptr);
+    if (written == 0 || written >= size) {
+        return written == 0 ? LastError() : SystemError(ERROR_INSUFFICIENT_BUFFER);
+    }
+    full.resize(written);
+    absolute = std::move(full);
+    return Error{};
 }
 
 // Windows sets no small per-process limit on handles: nothing to raise.
@@ -163,13 +213,25 @@ size_t OpenFileBudget() {
     return kHandleBudget;
 }
 
-std::string ErrorText(int error) {
+std::string ErrorText(const Error& error) {
+    if (error.code == 0) {
+        switch (error.kind) {
+            case ErrorKind::None:
+                return "no error";
+            case ErrorKind::Changed:
+                return "changed since it was compared";
+            case ErrorKind::WriteProtected:
+                return "write-protected";
+            default:
+                return "failed";
+        }
+    }
     char* text = nullptr;
     DWORD length = FormatMessageA(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+        nullptr, static_cast<DWORD>(error.code), 0, reinterpret_cast<char*>(&text), 0, nullptr);
     std::string message = length > 0 && text != nullptr ? std::string(text, length)
-                                                        : "error " + std::to_string(error);
+                                                        : "error " + std::to_string(error.code);
     LocalFree(text);
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
                                 message.back() == ' ' || message.back() == '.')) {
@@ -178,102 +240,89 @@ std::string ErrorText(int error) {
     return message;
 }
 
-bool ReadFolder(const std::string& folder, const std::string& pattern, FolderListing& listing) {
+Error ReadFolder(const std::string& folder, const std::string& pattern, FolderListing& listing) {
     listing.entries.clear();
+    listing.unreadable.clear();  // a listing gives every entry's size itself
     listing.identityKnown = false;
-    listing.error = 0;
+    listing.brokeOff = Error{};
     std::string searchText;
     if (!win32::FormSearchText(folder, pattern, searchText)) {
-        listing.error = ERROR_FILENAME_EXCED_RANGE;
-        return false;
+        return SystemError(ERROR_FILENAME_EXCED_RANGE);
     }
-    DWORD ignored = 0;
-    listing.identityKnown = IdentityOfFolder(folder, listing.identity, ignored);
+    listing.identityKnown = !IdentityOfFolder(folder, listing.identity);
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(searchText.c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         // A folder whose names all fail the pattern (or a drive root with no entries at all,
         // which lacks even "." and "..") is listed, just empty.
-        listing.error = error == ERROR_FILE_NOT_FOUND ? 0 : static_cast<int>(error);
-        return error == ERROR_FILE_NOT_FOUND;
+        return error == ERROR_FILE_NOT_FOUND ? Error{} : SystemError(static_cast<int>(error));
     }
     do {
         Describe(found, listing.entries.emplace_back());
     } while (FindNextFileA(search, &found));
     DWORD error = GetLastError();
     if (error != ERROR_NO_MORE_FILES) {
-        listing.error = static_cast<int>(error);  // the listing broke off
+        listing.brokeOff = SystemError(static_cast<int>(error));
     }
     FindClose(search);
-    return true;
+    return Error{};
 }
 
-OpenFile* OpenForReading(const std::string& path, FileStamp& stamp, OpenFailure& failure) {
-    failure = OpenFailure{};
+Error OpenForReading(const std::string& path, OpenFile*& file, FileStamp& stamp) {
     HANDLE handle = OpenPath(path, GENERIC_READ, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL);
     if (handle == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
-        failure.error = static_cast<int>(error);
-        failure.noHandles = IsNoHandles(error);
-        return nullptr;
+        return LastError();
     }
     // Without its identity and its length a file could be taken for another or for whole:
     // it counts as one that cannot be opened.
     DWORD attributes = 0;
-    if (!StampOfHandle(handle, stamp, &attributes) ||
-        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        failure.error = static_cast<int>(
-            (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? ERROR_DIRECTORY : GetLastError());
-        CloseHandle(handle);
-        return nullptr;
+    Error error = StampOfHandle(handle, stamp, &attributes);
+    if (!error && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        error = Failed(ErrorKind::Changed);  // listed as a file, a folder now
     }
-    return new OpenFile{handle};
+    if (error) {
+        CloseHandle(handle);
+        return error;
+    }
+    file = new OpenFile{handle};
+    return Error{};
 }
 
-int64_t ReadBytes(OpenFile* file, void* buffer, size_t count) {
-    if (file == nullptr) {
-        return -1;
-    }
+Error ReadBytes(OpenFile* file, void* buffer, size_t count, size_t& got) {
     constexpr size_t kLargestRequest = size_t{1} << 30;
     auto* at = static_cast<char*>(buffer);
-    size_t done = 0;
-    while (done < count) {
-        DWORD want = static_cast<DWORD>(std::min(count - done, kLargestRequest));
-        DWORD got = 0;
-        if (!ReadFile(file->handle, at + done, want, &got, nullptr)) {
-            file->error = static_cast<int>(GetLastError());
-            return -1;
+    got = 0;
+    while (got < count) {
+        DWORD want = static_cast<DWORD>(std::min(count - got, kLargestRequest));
+        DWORD read = 0;
+        if (!ReadFile(file->handle, at + got, want, &read, nullptr)) {
+            got = 0;
+            return LastError();
         }
-        if (got == 0) {
+        if (read == 0) {
             break;  // the end of the file
         }
-        done += got;
+        got += read;
     }
-    return static_cast<int64_t>(done);
+    return Error{};
 }
 
-int ReadError(const OpenFile* file) {
-    return file == nullptr ? ERROR_INVALID_HANDLE : file->error;
+Error StampOfOpenFile(OpenFile* file, FileStamp& stamp) {
+    return StampOfHandle(file->handle, stamp);
 }
 
-bool StampOfOpenFile(OpenFile* file, FileStamp& stamp) {
-    return file != nullptr && StampOfHandle(file->handle, stamp);
-}
-
-bool StampOfPath(const std::string& path, FileStamp& stamp, int& error) {
+Error StampOfPath(const std::string& path, FileStamp& stamp) {
     // The name itself, a link included, with no access to the content: any reader or writer
     // may hold the file meanwhile.
     HANDLE handle = OpenPath(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
     if (handle == INVALID_HANDLE_VALUE) {
-        error = static_cast<int>(GetLastError());
-        return false;
+        return LastError();
     }
-    bool known = StampOfHandle(handle, stamp);
-    error = known ? 0 : static_cast<int>(GetLastError());
+    Error error = StampOfHandle(handle, stamp);
     CloseHandle(handle);
-    return known;
+    return error;
 }
 
 void CloseFile(OpenFile* file) {
@@ -283,17 +332,37 @@ void CloseFile(OpenFile* file) {
     }
 }
 
-RemoveOutcome RemoveFileIfUnchanged(const std::string& folder, const std::string& name,
-                                    const ExpectedFile& expected) {
+namespace {
+
+// Whether the file held open by `handle` is still the regular file `expected` names, unchanged
+// and not write-protected.
+Error CheckHeldFile(HANDLE handle, const ExpectedFile& expected) {
+    FileStamp now;
+    DWORD attributes = 0;
+    if (Error error = StampOfHandle(handle, now, &attributes)) {
+        return error;
+    }
+    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+        !(now.identity == expected.identity) || now.length != expected.length ||
+        now.modified != expected.modified) {
+        return Failed(ErrorKind::Changed);
+    }
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        return Failed(ErrorKind::WriteProtected);  // as DeleteFileA refuses it
+    }
+    return Error{};
+}
+
+}  // namespace
+
+Error RemoveFileIfUnchanged(const std::string& folder, const std::string& name,
+                            const ExpectedFile& expected) {
     FileIdentity folderIdentity;
-    DWORD error = 0;
-    if (!IdentityOfFolder(folder, folderIdentity, error)) {
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
-                   ? RemoveOutcome::Changed
-                   : RemoveOutcome::Failed;
+    if (Error error = IdentityOfFolder(folder, folderIdentity)) {
+        return error.Is(ErrorKind::Gone) ? Failed(ErrorKind::Changed) : error;
     }
     if (!(folderIdentity == expected.folder)) {
-        return RemoveOutcome::Changed;  // a folder on the way now leads elsewhere
+        return Failed(ErrorKind::Changed);  // a folder on the way now leads elsewhere
     }
     // The file itself, not what a link there points to, held so that nobody may write, rename
     // or delete it until it is deleted through this very handle: nothing can come between the
@@ -302,31 +371,17 @@ RemoveOutcome RemoveFileIfUnchanged(const std::string& folder, const std::string
     HANDLE handle = OpenPath(path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
                              FILE_FLAG_OPEN_REPARSE_POINT);
     if (handle == INVALID_HANDLE_VALUE) {
-        error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
-                   ? RemoveOutcome::Changed
-                   : RemoveOutcome::Failed;
+        Error error = LastError();
+        return error.Is(ErrorKind::Gone) ? Failed(ErrorKind::Changed) : error;
     }
-    FileStamp now;
-    DWORD attributes = 0;
-    RemoveOutcome outcome = RemoveOutcome::Failed;
-    if (!StampOfHandle(handle, now, &attributes)) {
-        outcome = RemoveOutcome::Failed;
-    } else if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
-               !(now.identity == expected.identity) || now.length != expected.length ||
-               now.modified != expected.modified) {
-        outcome = RemoveOutcome::Changed;
-    } else if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        outcome = RemoveOutcome::WriteProtected;  // as DeleteFileA refuses it
-    } else {
-        FILE_DISPOSITION_INFO disposition{TRUE};
-        outcome = SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
-                                             sizeof disposition)
-                      ? RemoveOutcome::Removed
-                      : RemoveOutcome::Failed;
+    Error error = CheckHeldFile(handle, expected);
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    if (!error && !SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                              sizeof disposition)) {
+        error = LastError();
     }
     CloseHandle(handle);
-    return outcome;
+    return error;
 }
 
 }  // namespace platform
