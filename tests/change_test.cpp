@@ -51,7 +51,10 @@ class ChangeTest : public SessionTest {
         ASSERT_TRUE(StartUp(state));
         state.passedOver = [&](const PassedOver& p) { passed.push_back(p.path + ": " + p.reason); };
     }
-    void TearDown() override { platform::test::SetAfterRead(nullptr); }
+    void TearDown() override {
+        platform::test::SetAfterRead(nullptr);
+        platform::test::SetAfterListing(nullptr);
+    }
 
     // Searches the `folders` of `tree`, added in this order (so that the catalogue order does
     // not hang on the file system's listing order), with `change` done to the file `victim`
@@ -162,6 +165,69 @@ TEST_F(ChangeTest, FileChangedWhileItsDigestIsTakenJoinsNoGroup) {
         EXPECT_NE(member, victim);
     }
     EXPECT_EQ(passed, (std::vector<std::string>{victim + ": changed while the search read it"}));
+}
+
+// A folder that changes between the reading of its names and the look at each of them: what
+// vanished is no entry, what the look found is catalogued as it is, and a file that is no
+// longer where it was listed is named by the search. Nothing of another folder joins a group.
+TEST_F(ChangeTest, FolderChangedBetweenItsListingAndTheLookAtItsEntries) {
+    const std::string bytes = Content(31, 9000);
+    struct Case {
+        const char* what;
+        std::function<void(const TempTree&)> change;
+        std::vector<std::string> catalogued;  // below the tree
+        std::vector<std::string> passed;      // below the tree, with the reason
+    };
+    const std::vector<Case> cases = {
+        {"deleted with its files",
+         [](const TempTree& t) { std::filesystem::remove_all(t.Path("gone")); },
+         {"keep/a"},
+         {}},
+        {"renamed away, another folder in its place",
+         [&](const TempTree& t) {
+             std::filesystem::rename(t.Path("gone"), t.Path("moved"));
+             t.Write("gone/c", Content(32, 9000));
+         },
+         {"keep/a", "gone/c", "gone/d"},
+         {"gone/d: No such file or directory"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempTree tree;
+        tree.Write("keep/a", bytes);
+        tree.Write("gone/c", bytes);
+        tree.Write("gone/d", bytes);
+        state.fileCatalogue.Clear();
+        passed.clear();
+        platform::test::SetAfterListing([&](const std::string& folder) {
+            if (folder == tree.Path("gone")) {
+                c.change(tree);
+            }
+        });
+        for (const char* folder : {"keep", "gone"}) {
+            ScanFolder(state.fileCatalogue, state.programDirectory, tree.Path(folder), "*.*", 0,
+                       state.passedOver);
+        }
+        platform::test::SetAfterListing(nullptr);
+        std::vector<std::string> catalogued;
+        for (const FileEntry& entry : state.fileCatalogue) {
+            catalogued.push_back(FullPath(entry.directory(), entry.name()));
+            EXPECT_EQ(entry.size, 9000);
+        }
+        std::vector<std::string> expected;
+        for (const std::string& path : c.catalogued) {
+            expected.push_back(tree.Path(path));
+        }
+        std::sort(catalogued.begin() + 1, catalogued.end());  // gone's own order is the listing's
+        EXPECT_EQ(catalogued, expected);
+        FindDuplicates(state);
+        EXPECT_TRUE(state.groupList.empty());
+        expected.clear();
+        for (const std::string& path : c.passed) {
+            expected.push_back(tree.Path(path));
+        }
+        EXPECT_EQ(passed, expected);
+    }
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -51,6 +53,27 @@ std::string Quote(const std::string& path) {
         quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     }
     return quoted + "'";
+}
+
+std::multiset<std::string> LineSet(const std::string& text) {
+    std::multiset<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.insert(line);
+    }
+    return lines;
+}
+
+// As root every file is readable, so the program runs as nobody there; empty when that
+// cannot be done (`skip` says why).
+std::string AsAnotherUser(std::string& skip) {
+    if (geteuid() != 0) {
+        return "";
+    }
+    if (access("/usr/bin/setpriv", X_OK) != 0) {
+        skip = "running as root without setpriv";
+    }
+    return "setpriv --reuid=65534 --regid=65534 --clear-groups ";
 }
 
 const char* const kTryHelp = "Try 'twinrake-find --help' for more information.\n";
@@ -147,6 +170,9 @@ TEST_F(CliTest, HelpVersionAndUsageErrors) {
         {folder + " -x", "invalid option -- 'x'"},
         {"--json=yes " + folder, "option '--json' doesn't allow an argument"},
         {"-0 --json " + folder, "--null and --json cannot be combined"},
+        // An unset "$DIR" in a script: never the whole file system.
+        {"''", "an empty folder name names no folder"},
+        {folder + " '' " + folder, "an empty folder name names no folder"},
     };
     for (const auto& error : kUsageErrors) {
         Outcome run = Find(error.arguments, scratch);
@@ -283,14 +309,11 @@ TEST_F(CliTest, WriteErrorsAreReported) {
     }
 }
 
-// As root every file is readable, so the program runs as nobody there.
 TEST_F(CliTest, UnreadableFileAndUnlistableSubfolderAreNamed) {
-    std::string before;
-    if (geteuid() == 0) {
-        if (access("/usr/bin/setpriv", X_OK) != 0) {
-            GTEST_SKIP() << "running as root without setpriv";
-        }
-        before = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    std::string skip;
+    const std::string before = AsAnotherUser(skip);
+    if (!skip.empty()) {
+        GTEST_SKIP() << skip;
     }
     tree.Write("locked/1/a", "same");
     tree.Write("locked/2/b", "same");
@@ -309,6 +332,109 @@ TEST_F(CliTest, UnreadableFileAndUnlistableSubfolderAreNamed) {
                 run.out == tree.Path("locked/2/b") + "\n" + tree.Path("locked/1/a") + "\n")
         << run.out;
     chmod(tree.Path("locked/4/closed").c_str(), 0755);  // so that the tree can be removed
+}
+
+// A folder of each mode, as a user who does not own it: listed and entered (r-x), only listed
+// (r--: the names are known, not what they are), or neither. Every file that could not be looked
+// at is named; none is dropped in silence.
+TEST_F(CliTest, FoldersThatCannotBeListedOrEnteredAreNamed) {
+    std::string skip;
+    const std::string before = AsAnotherUser(skip);
+    if (!skip.empty()) {
+        GTEST_SKIP() << skip;
+    }
+    const std::string same = "yyy\n";
+    tree.Write("ev/ref", same);
+    const char* const kModes[] = {"000", "100", "300", "400", "500"};
+    for (const char* mode : kModes) {
+        tree.Write(std::string("ev/d") + mode + "/data", same);
+    }
+    tree.Write("ev/d400/sub/deeper", same);
+    ASSERT_EQ(chmod(tree.root().c_str(), 0755), 0);
+    for (const char* mode : kModes) {
+        // The same rights for owner, group and others: whoever runs it has them.
+        auto user = static_cast<mode_t>(std::stoi(mode, nullptr, 8));
+        ASSERT_EQ(
+            chmod(tree.Path(std::string("ev/d") + mode).c_str(), user | user >> 3 | user >> 6), 0);
+    }
+    Outcome run = Find(Quote(tree.Path("ev")), scratch, before);
+    for (const char* mode : kModes) {
+        chmod(tree.Path(std::string("ev/d") + mode).c_str(), 0755);  // so that it can be removed
+    }
+    EXPECT_EQ(run.status, 1);
+    const std::string denied = ": Permission denied";
+    EXPECT_EQ(LineSet(run.err), (std::multiset<std::string>{
+                                    "twinrake-find: " + tree.Path("ev/d000") + denied,
+                                    "twinrake-find: " + tree.Path("ev/d100") + denied,
+                                    "twinrake-find: " + tree.Path("ev/d300") + denied,
+                                    "twinrake-find: " + tree.Path("ev/d400/data") + denied,
+                                    "twinrake-find: " + tree.Path("ev/d400/sub") + denied,
+                                }));
+    EXPECT_EQ(LineSet(run.out),
+              (std::multiset<std::string>{tree.Path("ev/ref"), tree.Path("ev/d500/data")}));
+}
+
+// The current folder was deleted: a relative folder names nothing, and nothing else may be
+// searched in its place (the program's own folder, whose copies a script would then delete).
+TEST_F(CliTest, RelativeFolderInACurrentFolderThatIsGoneNamesNothing) {
+    const std::string gone = "d=$(mktemp -d) && cd \"$d\" && rmdir \"$d\" && ";
+    const std::string reason = ": cannot form its absolute path: No such file or directory\n";
+    Outcome alone = Find(".", scratch, gone);
+    EXPECT_EQ(alone.status, 2);
+    EXPECT_EQ(alone.out, "");
+    EXPECT_EQ(alone.err, "twinrake-find: ." + reason);
+    Outcome mixed = Find("two " + Quote(tree.Path("one")), scratch, gone);
+    EXPECT_EQ(mixed.status, 1);
+    EXPECT_EQ(mixed.err, "twinrake-find: two" + reason);
+    EXPECT_EQ(LineSet(mixed.out),
+              (std::multiset<std::string>{tree.Path("one/1/x"), tree.Path("one/2/y")}));
+}
+
+// What is no folder is named and passed over at once: a file, a device, a FIFO (which must not
+// block the program), a link that leads nowhere and one that leads round in a loop.
+TEST_F(CliTest, ArgumentsThatAreNoFolderAreNamed) {
+    ASSERT_EQ(mkfifo(tree.Path("fifo").c_str(), 0644), 0);
+    tree.Symlink(tree.Path("nowhere"), "dangling");
+    tree.Symlink(tree.Path("loop"), "loop");
+    const struct {
+        std::string path;
+        std::string reason;
+    } kCases[] = {
+        {tree.Path("two/1/p"), "Not a directory"},
+        {"/dev/null", "Not a directory"},
+        {tree.Path("fifo"), "Not a directory"},
+        {tree.Path("dangling"), "No such file or directory"},
+        {tree.Path("loop"), "Too many levels of symbolic links"},
+    };
+    for (const auto& c : kCases) {
+        Outcome run = Find(Quote(c.path), scratch, "timeout 20 ");
+        EXPECT_EQ(run.status, 2) << c.path;
+        EXPECT_EQ(run.err, "twinrake-find: " + c.path + ": " + c.reason + "\n");
+        EXPECT_EQ(run.out, "");
+    }
+}
+
+// "./", "..", repeated separators and a folder given through a link: the groups are those of
+// the folders named, every path absolute; a folder and a link to it name one file twice.
+TEST_F(CliTest, DotsSeparatorsAndLinkedFoldersGiveAbsolutePaths) {
+    tree.Symlink(tree.Path("two"), "via");
+    const std::string inOne = "cd " + Quote(tree.Path("one")) + " && ";
+    const struct {
+        std::string arguments;
+        std::string out;
+    } kCases[] = {
+        {"./1 .//2/", tree.Path("one/1/x") + "\n" + tree.Path("one/2/y") + "\n"},
+        {"../two/1 ./../two/./2",
+         tree.Path("one/../two/1/p") + "\n" + tree.Path("one/../two/2/q") + "\n"},
+        {"../via/1 " + Quote(tree.Path("two/2")),
+         tree.Path("one/../via/1/p") + "\n" + tree.Path("two/2/q") + "\n"},
+        {"../via/1 ../two/1", ""},
+    };
+    for (const auto& c : kCases) {
+        Outcome run = Find(c.arguments, scratch, inOne);
+        EXPECT_EQ(run.status, 0) << c.arguments << run.err;
+        EXPECT_EQ(run.out, c.out) << c.arguments;
+    }
 }
 
 }  // namespace

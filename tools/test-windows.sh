@@ -147,5 +147,31 @@ for test in window files session; do
     failed=1
   fi
 done
+
+say "twinrake-find.exe under wine64"
+find_exe="$build_x64/twinrake-find.exe"
+mkdir -p "$drive/find/1" "$drive/find/2"
+printf pair >"$drive/find/1/x"
+printf pair >"$drive/find/2/y"
+run_find() {
+  set +e
+  (cd "$drive/find" && "$wine" "$find_exe" "$@") >"$build_x64/find.out" 2>"$build_x64/find.err"
+  find_status=$?
+  set -e
+  tr -d '\r' <"$build_x64/find.out" >"$build_x64/find.txt"
+}
+# An unset "$DIR" in a script must not mean a whole drive.
+run_find ""
+if [ "$find_status" -ne 64 ] || ! grep -q 'an empty folder name names no folder' "$build_x64/find.err"; then
+  echo "-- twinrake-find.exe \"\" ended with $find_status: $(cat "$build_x64/find.err")"
+  failed=1
+fi
+# A relative folder is taken from the current one; every printed path is absolute.
+run_find .
+if [ "$find_status" -ne 0 ] || [ "$(grep -c -E '^[A-Za-z]:\\(.*\\)?find\\[12]\\[xy]$' "$build_x64/find.txt")" -ne 2 ]; then
+  echo "-- twinrake-find.exe . ended with $find_status and printed: $(cat "$build_x64/find.txt")"
+  failed=1
+fi
+
 [ "$failed" -eq 0 ] && say "Windows tests passed"
 exit "$failed"

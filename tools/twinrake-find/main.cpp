@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <iterator>
 #include <string>
 #include <string_view>
@@ -69,15 +68,18 @@ const char* const kHelp =
     "{\"path\":TEXT} when the path is valid UTF-8 (on Windows: when it converts from the\n"
     "ANSI code page), else {\"path_base64\":TEXT}, the path's bytes in base64 (RFC 4648).\n"
     "\n"
-    "A folder that cannot be listed (or leads back to a folder above it), a file that\n"
-    "cannot be read, and a file that changed while it was read are named on standard\n"
-    "error as 'twinrake-find: PATH: REASON' and passed over.\n"
+    "Relative folders are taken from the current directory; every path printed is\n"
+    "absolute. A folder that cannot be listed (or leads back to a folder above it),\n"
+    "a file that cannot be read (also each file of a folder that may be listed but not\n"
+    "entered), a relative folder whose absolute path cannot be formed, and a file that\n"
+    "changed while it was read are named on standard error as\n"
+    "'twinrake-find: PATH: REASON' and passed over.\n"
     "\n"
     "Exit status:\n"
     "  0   the result is complete\n"
     "  1   something was passed over; the result may be incomplete\n"
     "  2   none of the folders could be listed\n"
-    "  64  usage error: an unknown option, no folder\n"
+    "  64  usage error: an unknown option, no folder, an empty folder argument\n"
     "  74  the output could not be written\n";
 
 void Complain(const std::string& path, const std::string& reason) {
@@ -401,23 +403,32 @@ int main(int argc, char** argv) {
     }
     const Format format = json ? Format::kJson : null ? Format::kNull : Format::kLines;
 
-    std::vector<std::string> folders;
     for (int i = optind; i < argc; ++i) {
-        // Relative folders are taken from where the user stands; the scan itself would take
-        // them from the program's own folder.
-        std::error_code error;
-        std::filesystem::path absolute = std::filesystem::absolute(argv[i], error);
-        folders.push_back(error ? std::string(argv[i]) : absolute.string());
+        // An unset variable in a script ("$DIR") must not mean the whole file system.
+        if (argv[i][0] == '\0') {
+            return UsageError("an empty folder name names no folder");
+        }
     }
 
     bool passedOver = false;
     twinrake::AppState state;
-    state.programDirectory = platform::ProgramDirectory();
+    (void)platform::ProgramDirectory(state.programDirectory);
     platform::RaiseOpenFileLimit();
     state.passedOver = [&passedOver](const twinrake::PassedOver& item) {
         passedOver = true;
         Complain(item.path, item.reason);
     };
+    // Relative folders are taken from where the user stands, never from anywhere else: the
+    // scan itself would take them from the program's own folder, which it makes current.
+    std::vector<std::string> folders;
+    for (int i = optind; i < argc; ++i) {
+        std::string& folder = folders.emplace_back();
+        if (platform::Error error = platform::AbsolutePath(argv[i], folder)) {
+            state.passedOver(twinrake::PassedOver{
+                argv[i], "cannot form its absolute path: " + platform::ErrorText(error)});
+            folders.pop_back();
+        }
+    }
     int listed = 0;
     for (const std::string& folder : folders) {
         // A folder that cannot be listed is named by the scan, through state.passedOver.
