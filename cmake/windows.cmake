@@ -3,7 +3,6 @@
 #   cmake -S . -B build-win-i686 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake    (what ships)
 #   cmake -S . -B build-win-x64  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake  (what the tests run)
 
-include(${CMAKE_CURRENT_LIST_DIR}/core_sources.cmake)
 
 # Sources are UTF-8; the program speaks the ANSI code page, so every literal becomes
 # Windows-1252 bytes (ü = 0xFC).
@@ -14,10 +13,8 @@ add_compile_definitions(_WIN32_WINNT=0x0600 WINVER=0x0600 _WIN32_IE=0x0600)
 add_link_options(-static -static-libgcc -static-libstdc++)
 
 include(${CMAKE_CURRENT_LIST_DIR}/xxhash.cmake)
-add_library(twinrake_core STATIC ${TWINRAKE_CORE_SOURCES})
-target_include_directories(twinrake_core PUBLIC ${PROJECT_SOURCE_DIR}/src)
-twinrake_use_xxhash(twinrake_core)
-target_link_libraries(twinrake_core PRIVATE twinrake_warnings)
+include(${CMAKE_CURRENT_LIST_DIR}/core_sources.cmake)
+twinrake_add_core_libraries()
 
 set(TWINRAKE_WIN32_DIR ${PROJECT_SOURCE_DIR}/src/platform/win32)
 
@@ -42,12 +39,12 @@ set_property(SOURCE ${CMAKE_CURRENT_BINARY_DIR}/twinrake.rc APPEND PROPERTY OBJE
 
 add_executable(Twinrake WIN32 ${TWINRAKE_WIN32_DIR}/main_win32.cpp
                               ${CMAKE_CURRENT_BINARY_DIR}/twinrake.rc)
-target_link_libraries(Twinrake PRIVATE twinrake_core twinrake_win32_window twinrake_win32_files
+target_link_libraries(Twinrake PRIVATE twinrake_core twinrake_engine twinrake_win32_window
+                                       twinrake_win32_files
                                        twinrake_warnings)
 
-add_executable(twinrake-find ${PROJECT_SOURCE_DIR}/tools/twinrake-find/main.cpp
-                             ${PROJECT_SOURCE_DIR}/tools/twinrake-find/no_window.cpp)
-target_link_libraries(twinrake-find PRIVATE twinrake_core twinrake_win32_files twinrake_warnings)
+add_executable(twinrake-find ${PROJECT_SOURCE_DIR}/tools/twinrake-find/main.cpp)
+target_link_libraries(twinrake-find PRIVATE twinrake_engine twinrake_win32_files twinrake_warnings)
 target_compile_definitions(twinrake-find PRIVATE TWINRAKE_VERSION="${PROJECT_VERSION}")
 
 if(TWINRAKE_TESTS AND EXISTS ${PROJECT_SOURCE_DIR}/tests/win32/CMakeLists.txt)

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/window_progress.h"
 #include "detect/compare.h"
 #include "platform/files.h"
 #include "session.h"
@@ -23,7 +24,8 @@ class CompareTest : public SessionTest {
         platform::SetProgress(PrgFile, 42);  // a position left by something earlier
     }
     int32_t Compare(const std::string& first, const std::string& second, int32_t size) {
-        return CompareFiles(state.programDirectory, tree.Path(first), tree.Path(second), size);
+        return CompareFiles(state.programDirectory, tree.Path(first), tree.Path(second), size,
+                            progress);
     }
     // The pair "x" and "y", identical, or differing in the byte at `differAt` if >= 0.
     void Pair(size_t size, int64_t differAt = -1) {
@@ -36,6 +38,7 @@ class CompareTest : public SessionTest {
     }
     const std::vector<int32_t>& FileProgress() { return Control(PrgFile).progressHistory; }
     TempTree tree;
+    WindowProgress progress;
 };
 
 TEST_F(CompareTest, BelowTheThresholdProgressIsUntouched) {
@@ -55,13 +58,13 @@ TEST_F(CompareTest, FinalProgressAtTheThresholds) {
     for (Case c : {Case{4096, 99}, Case{4097, 100}, Case{4098, 99}, Case{4099, 99}, Case{4100, 99},
                    Case{4101, 100}}) {
         Pair(c.size);
-        ForgetProgress();
+        progress.Reset();
         EXPECT_EQ(Compare("x", "y", static_cast<int32_t>(c.size)), 1) << c.size;
         EXPECT_EQ(Control(PrgFile).progress, c.identicalEnd) << c.size;
         // A difference in the last byte: different, and the bar shows 100.
         Pair(c.size, static_cast<int64_t>(c.size) - 1);
         platform::SetProgress(PrgFile, 0);
-        ForgetProgress();
+        progress.Reset();
         EXPECT_EQ(Compare("x", "y", static_cast<int32_t>(c.size)), 0) << c.size;
         EXPECT_EQ(Control(PrgFile).progress, 100) << c.size;
     }
@@ -75,7 +78,7 @@ TEST_F(CompareTest, DifferenceInTheFirstByteEndsAt100) {
 
 TEST_F(CompareTest, LargeIdenticalFilesClimbFromZeroToNinetyNine) {
     Pair(30000000);
-    ForgetProgress();
+    progress.Reset();
     EXPECT_EQ(Compare("x", "y", 30000000), 1);
     const std::vector<int32_t>& history = FileProgress();
     ASSERT_GT(history.size(), 3u);

@@ -15,10 +15,7 @@ namespace twinrake {
 
 class SessionTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        fake::Reset();
-        ForgetProgress();
-    }
+    void SetUp() override { fake::Reset(); }
     // Starts the program and runs the scripted events until the script closes the window
     // (an exhausted script closes it too).
     void Run() {

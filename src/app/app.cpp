@@ -1,6 +1,7 @@
 #include "app/app.h"
 
 #include "app/controls.h"
+#include "app/window_progress.h"
 #include "catalogue/scan.h"
 #include "detect/search.h"
 #include "platform/files.h"
@@ -14,6 +15,16 @@ const char* const kCreditsText =
     ".-´¯`- Twinrake -´¯`-.\n\n"
     "Danke fürs Aufräumen! Das Twinrake-Team";
 
+namespace {
+
+// What the window shows of long commands; there is one window.
+WindowProgress& TheWindowProgress() {
+    static WindowProgress progress;
+    return progress;
+}
+
+}  // namespace
+
 bool StartUp(AppState& state) {
     // Unknown, it stays empty: relative folders then stay relative to wherever we are.
     (void)platform::ProgramDirectory(state.programDirectory);
@@ -25,6 +36,8 @@ bool StartUp(AppState& state) {
     if (window == nullptr || !platform::SetControlParent(window)) {
         return false;
     }
+    TheWindowProgress().Reset();
+    state.progress = &TheWindowProgress();
     for (const ControlSpec& control : kControls) {
         bool isBar = control.kind == ControlKind::ProgressBar;
         platform::CreateControl(control.identifier, control.kind, control.box, control.caption, 0,
@@ -74,8 +87,13 @@ void AddFolderCommand(AppState& state) {
     }
     state.lastFolder = folder;
     ScanFolder(state.fileCatalogue, state.programDirectory, state.lastFolder, "*.*", 0,
-               state.passedOver);
+               state.passedOver, *state.progress);
     RefreshViews(state, RefreshAllFiles);
+}
+
+void SearchCommand(AppState& state) {
+    FindDuplicates(state);
+    RefreshViews(state, RefreshGroups);
 }
 
 void ResetCommand(AppState& state) {

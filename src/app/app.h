@@ -32,6 +32,8 @@ void ApplyControlStates(const AppState& state);
 void RunCommand(AppState& state, int32_t identifier);
 
 void AddFolderCommand(AppState& state);
+// BtnSearch: FindDuplicates, then the group view.
+void SearchCommand(AppState& state);
 void ResetCommand(AppState& state);
 void GroupSelectedCommand(AppState& state);
 

@@ -7,6 +7,7 @@
 
 #include "catalogue/lists.h"
 #include "catalogue/passed_over.h"
+#include "catalogue/progress.h"
 
 namespace twinrake {
 
@@ -23,6 +24,8 @@ struct AppState {
     int32_t lastEvent = 0;
     // Told of everything the scan and the search pass over; unset in the window.
     PassedOverSink passedOver;
+    // Told how far the scan, the search and the deletions have got.
+    Progress* progress = &Unwatched();
 };
 
 }  // namespace twinrake

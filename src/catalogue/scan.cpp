@@ -105,7 +105,7 @@ class DescentPath {
 
 bool ScanFolder(FileCatalogue& catalogue, const std::string& programDirectory,
                 const std::string& folder, const std::string& pattern, int32_t depth,
-                const PassedOverSink& passedOver) {
+                const PassedOverSink& passedOver, Progress& progress) {
     // Our own copy: the caller's text (lastFolder) keeps its trailing separator.
     std::string folderText = folder;
     if (!folderText.empty() && folderText.back() == platform::kPathSeparator) {
@@ -117,12 +117,14 @@ bool ScanFolder(FileCatalogue& catalogue, const std::string& programDirectory,
     // Relative folders are taken from the program's folder; nothing changes the current
     // folder during the walk, so once is enough.
     (void)platform::MakeCurrentDirectory(programDirectory);
+    progress.ScanBegins(catalogue.Count());
     DescentPath path(pattern, passedOver);
     const bool listed = path.Enter(std::move(folderText));
     while (!path.Empty()) {
         Level& level = path.Deepest();
         if (level.next == level.listing.entries.size()) {
             path.Leave();
+            progress.Catalogued(catalogue.Count());
             continue;
         }
         platform::ListingEntry& entry = level.listing.entries[level.next++];

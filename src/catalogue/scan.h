@@ -5,6 +5,7 @@
 
 #include "catalogue/lists.h"
 #include "catalogue/passed_over.h"
+#include "catalogue/progress.h"
 
 namespace twinrake {
 
@@ -14,10 +15,10 @@ namespace twinrake {
 // listing is read whole and closed before any of its subfolders is listed, so neither the
 // depth nor the open-file limit cuts the walk short. A folder that cannot be listed
 // contributes nothing, and a folder that leads back to one above it (a link) is not walked
-// again; `passedOver`, when set, is told of both and of listings that broke off. False when
-// `folder` itself could not be listed.
+// again; `passedOver`, when set, is told of both and of listings that broke off. `progress`
+// hears the catalogue grow. False when `folder` itself could not be listed.
 bool ScanFolder(FileCatalogue& catalogue, const std::string& programDirectory,
                 const std::string& folder, const std::string& pattern, int32_t depth,
-                const PassedOverSink& passedOver = {});
+                const PassedOverSink& passedOver = {}, Progress& progress = Unwatched());
 
 }  // namespace twinrake

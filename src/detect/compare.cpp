@@ -4,9 +4,7 @@
 #include <cstring>
 #include <memory>
 
-#include "app/controls.h"
 #include "detect/read_buffer.h"
-#include "platform/window.h"
 
 namespace twinrake {
 
@@ -15,12 +13,6 @@ namespace {
 // Both files are read in blocks of this size; a multiple of 4, so that no 4-byte progress
 // unit straddles two blocks. The buffers are the comparison's whole memory.
 constexpr size_t kBlockSize = 256 * 1024;
-
-int32_t lastShown[2] = {-1, -1};  // PrgOverall, PrgFile
-
-int32_t& LastShown(int32_t bar) {
-    return lastShown[bar == PrgFile ? 1 : 0];
-}
 
 // The percentage PrgFile shows after the unit that starts at 1-based position `p`.
 int32_t UnitProgress(int64_t p, int64_t size) {
@@ -37,13 +29,13 @@ Buffers& SharedBuffers() {
     return buffers;
 }
 
-// Reads and compares `size` bytes of both open files. PrgFile follows the 4-byte units a
-// unit-wise comparison would have reported: the position of the last unit read, or 100 once
-// a difference ends the comparison.
+// Reads and compares `size` bytes of both open files. With `showShare`, PrgFile's share
+// follows the 4-byte units a unit-wise comparison would have reported: the position of the
+// last unit read, or 100 once a difference ends the comparison.
 bool SameContent(platform::OpenFile* first, platform::OpenFile* second, int64_t size,
-                 bool progress) {
+                 bool showShare, Progress& progress) {
     Buffers& buffers = SharedBuffers();
-    bool showProgress = progress && size >= kProgressThreshold;
+    bool showProgress = showShare && size >= kProgressThreshold;
     int64_t offset = 0;
     while (offset < size) {
         size_t want = static_cast<size_t>(std::min<int64_t>(kBlockSize, size - offset));
@@ -55,33 +47,22 @@ bool SameContent(platform::OpenFile* first, platform::OpenFile* second, int64_t 
             gotFirst != want || gotSecond != want ||
             std::memcmp(buffers.first.data(), buffers.second.data(), want) != 0) {
             if (showProgress) {
-                ShowProgress(PrgFile, UnitProgress(size + 1, size));
+                progress.FileShare(UnitProgress(size + 1, size));
             }
             return false;
         }
         offset += static_cast<int64_t>(want);
         if (showProgress) {
             int64_t lastUnit = 1 + 4 * ((offset - 1) / 4);
-            ShowProgress(PrgFile, UnitProgress(lastUnit, size));
+            progress.FileShare(UnitProgress(lastUnit, size));
+        } else {
+            progress.StillRunning();
         }
     }
     return true;
 }
 
 }  // namespace
-
-void ShowProgress(int32_t bar, int32_t percent) {
-    int32_t& last = LastShown(bar);
-    if (last != percent) {
-        last = percent;
-        platform::SetProgress(bar, percent);
-    }
-}
-
-void ForgetProgress() {
-    lastShown[0] = -1;
-    lastShown[1] = -1;
-}
 
 bool PossiblySameFile(const platform::FileStamp& a, const platform::FileStamp& b) {
     return a.identity == b.identity || (a.identity.index == b.identity.index &&
@@ -98,7 +79,7 @@ bool UnchangedSinceOpen(const std::string& path, const platform::FileStamp& open
 }
 
 int32_t CompareFiles(const std::string& programDirectory, const std::string& firstPath,
-                     const std::string& secondPath, int64_t size) {
+                     const std::string& secondPath, int64_t size, Progress& progress) {
     platform::FileStamp firstStamp;
     platform::FileStamp secondStamp;
     platform::OpenFile* first = nullptr;
@@ -116,9 +97,9 @@ int32_t CompareFiles(const std::string& programDirectory, const std::string& fir
     if (size < 0 || firstStamp.length != size || secondStamp.length != size) {
         // Grown or shrunk since it was listed: never identical.
         if (size >= kProgressThreshold) {
-            ShowProgress(PrgFile, 100);
+            progress.FileShare(100);
         }
-    } else if (SameContent(first, second, size, true) &&
+    } else if (SameContent(first, second, size, true, progress) &&
                UnchangedSinceOpen(firstPath, firstStamp, size) &&
                UnchangedSinceOpen(secondPath, secondStamp, size)) {
         result = 1;
@@ -129,7 +110,7 @@ int32_t CompareFiles(const std::string& programDirectory, const std::string& fir
 }
 
 bool StillCopies(const std::string& programDirectory, const std::string& path,
-                 const std::string& otherPath) {
+                 const std::string& otherPath, Progress& progress) {
     platform::FileStamp stamp;
     platform::FileStamp otherStamp;
     platform::OpenFile* file = nullptr;
@@ -143,7 +124,7 @@ bool StillCopies(const std::string& programDirectory, const std::string& path,
         return false;
     }
     bool copies = !PossiblySameFile(stamp, otherStamp) && stamp.length == otherStamp.length &&
-                  SameContent(file, other, stamp.length, false) &&
+                  SameContent(file, other, stamp.length, false, progress) &&
                   UnchangedSinceOpen(path, stamp, stamp.length) &&
                   UnchangedSinceOpen(otherPath, otherStamp, otherStamp.length);
     platform::CloseFile(other);

@@ -11,12 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/controls.h"
 #include "detect/compare.h"
 #include "detect/identical_sets.h"
 #include "platform/files.h"
-#include "platform/window.h"
-#include "results/views.h"
 
 namespace twinrake {
 
@@ -84,6 +81,9 @@ struct SizeClassJob {
 
 int32_t readerThreads = 0;  // 0: one per core, at most four
 
+// How long the window waits for a reader at most before it tells how far the search is.
+constexpr auto kWaitStep = std::chrono::milliseconds(20);
+
 // Reads the sizes' files on as many threads as the machine has cores, in the order in which
 // the search will need them, while the calling thread keeps the window's progress bars; the
 // window is only ever touched from the calling thread.
@@ -108,25 +108,32 @@ class SizeClassReaders {
     SizeClassReaders(const SizeClassReaders&) = delete;
     SizeClassReaders& operator=(const SizeClassReaders&) = delete;
 
-    // Waits until `job` is read; meanwhile PrgFile follows its reading when `showProgress`.
-    // A size that was read while the window walked the catalogue shows nothing: its bar would
-    // only jump to the end and back, and painting that for thousands of sizes would cost the
-    // window more than the reading.
-    void WaitFor(SizeClassJob& job, bool showProgress) {
+    // Waits until `job` is read; meanwhile PrgFile's share follows its reading when
+    // `showProgress`. A size that was read while the window walked the catalogue shows
+    // nothing: its bar would only jump to the end and back, and painting that for thousands
+    // of sizes would cost the window more than the reading.
+    void WaitFor(SizeClassJob& job, bool showProgress, Progress& progress) {
         std::unique_lock lock(mutex_);
         if (job.done) {
             return;
         }
         while (!job.done) {
-            finished_.wait_for(lock, std::chrono::milliseconds(30));
+            finished_.wait_for(lock, kWaitStep);
+            // What the window does with it must not hold up the readers.
+            lock.unlock();
+            progress.SizesRead(finishedCount_.load(std::memory_order_relaxed));
             if (showProgress) {
-                ShowProgress(PrgFile, job.progress.load(std::memory_order_relaxed));
+                progress.FileShare(job.progress.load(std::memory_order_relaxed));
             }
+            lock.lock();
         }
         if (showProgress) {
-            ShowProgress(PrgFile, job.progress.load(std::memory_order_relaxed));
+            progress.FileShare(job.progress.load(std::memory_order_relaxed));
         }
     }
+
+    // How many sizes the readers have finished.
+    int64_t Finished() const { return finishedCount_.load(std::memory_order_relaxed); }
 
   private:
     void Work() {
@@ -151,6 +158,7 @@ class SizeClassReaders {
                 job.passed = std::move(result.passed);
                 job.done = true;
             }
+            finishedCount_.fetch_add(1, std::memory_order_relaxed);
             finished_.notify_all();
         }
     }
@@ -160,6 +168,7 @@ class SizeClassReaders {
     std::deque<SizeClassJob>& jobs_;
     OpenBudget budget_;
     std::atomic<size_t> next_{0};
+    std::atomic<int64_t> finishedCount_{0};
     std::mutex mutex_;
     std::condition_variable finished_;
     std::vector<std::thread> threads_;
@@ -183,7 +192,7 @@ void TellPassed(const AppState& state, const std::vector<PassedFile>& passed) {
 void FindDuplicates(AppState& state) {
     state.groupList.clear();
     state.memberList.clear();
-    ForgetProgress();
+    Progress& progress = *state.progress;
     FileCatalogue& catalogue = state.fileCatalogue;
     const int32_t total = catalogue.Count();
     int32_t done = 0;
@@ -206,6 +215,7 @@ void FindDuplicates(AppState& state) {
             job.end = end;
         }
     }
+    progress.SearchBegins(static_cast<int64_t>(jobs.size()));
     // Relative folders are taken from the program's folder; nothing changes it while the
     // readers run.
     (void)platform::MakeCurrentDirectory(state.programDirectory);
@@ -218,10 +228,10 @@ void FindDuplicates(AppState& state) {
     for (uint32_t r = 0; r < static_cast<uint32_t>(total); ++r) {
         FileEntry& reference = catalogue[r];
         reference.matched = 0;
-        ShowProgress(PrgFile, 0);
+        progress.FileShare(0);
         if (nextJob < jobs.size() && jobs[nextJob].head == r) {
             SizeClassJob& job = jobs[nextJob++];
-            readers.WaitFor(job, reference.size >= kProgressThreshold);
+            readers.WaitFor(job, reference.size >= kProgressThreshold, progress);
             TellPassed(state, job.passed);
             for (IdenticalSet& set : job.sets) {
                 // Placed in a group: kept out of later groups until its own turn.
@@ -239,18 +249,14 @@ void FindDuplicates(AppState& state) {
             pending.erase(found);
         }
         done += 1;
-        ShowProgress(PrgOverall, static_cast<int32_t>(int64_t{done} * 100 / total));
+        progress.OverallShare(static_cast<int32_t>(int64_t{done} * 100 / total));
     }
-    ShowProgress(PrgOverall, 0);
+    progress.SizesRead(readers.Finished());
+    progress.OverallShare(0);
 }
 
 void SetSearchThreads(int32_t count) {
     readerThreads = count;
-}
-
-void SearchCommand(AppState& state) {
-    FindDuplicates(state);
-    RefreshViews(state, RefreshGroups);
 }
 
 }  // namespace twinrake

@@ -8,16 +8,14 @@ namespace twinrake {
 // files of one positive size whose bytes are all identical becomes a group: its first member
 // is the set's earliest file in catalogue order, the others follow in catalogue order, and
 // the groups stand in the order of their first members. A file never stands twice among the
-// groups under two names (a repeat in the catalogue, a hard link). PrgOverall shows the share
-// of catalogued files whose turn has come, PrgFile the reading of large files; both end at 0.
+// groups under two names (a repeat in the catalogue, a hard link). state.progress hears
+// PrgOverall's share (of catalogued files whose turn has come) and PrgFile's (the reading of
+// large files), both ending at 0.
 // Files that could not be read or changed while they were read join no group; state.passedOver,
 // when set, is told of each.
 void FindDuplicates(AppState& state);
 
 // How many threads read the sizes' files: `count`, or one per core (at most four) for 0.
 void SetSearchThreads(int32_t count);
-
-// BtnSearch: FindDuplicates, then the group view.
-void SearchCommand(AppState& state);
 
 }  // namespace twinrake

@@ -96,6 +96,13 @@ void SetControlText(int32_t control, const std::string& text);
 void EnableControl(int32_t control, bool disabled);
 void SetProgress(int32_t bar, int32_t percent);
 
+// Called while a command runs, at least every few tens of milliseconds: lets the window
+// repaint and answer the window system (exposure, a desktop asking whether it still lives)
+// without taking any input. Clicks, keys and close requests made meanwhile wait, and the
+// command's end is where WaitForEvent takes them, in their order; no command starts and the
+// loop does not end inside this call.
+void KeepWindowAlive();
+
 // Opens the folder picker with `title`, starting at `initialFolder` (may be empty). Returns
 // the chosen folder ending with the path separator, or empty text on cancel or failure.
 std::string PickFolder(const std::string& title, const std::string& initialFolder);

@@ -1,6 +1,7 @@
 #include "results/deletion.h"
 
 #include "app/controls.h"
+#include "catalogue/progress.h"
 #include "detect/compare.h"
 #include "platform/files.h"
 #include "platform/window.h"
@@ -31,8 +32,9 @@ bool AnotherCopyRemains(const AppState& state, const DuplicateGroup& group,
                         MemberList::iterator marked, const std::string& markedPath) {
     MemberList::iterator member = group.firstMember;
     for (int32_t k = 0; k < group.memberCount; ++k, ++member) {
-        if (member != marked && StillCopies(state.programDirectory, markedPath,
-                                            FullPath(member->directory(), member->name()))) {
+        if (member != marked &&
+            StillCopies(state.programDirectory, markedPath,
+                        FullPath(member->directory(), member->name()), *state.progress)) {
             return true;
         }
     }
@@ -92,6 +94,7 @@ void DeleteGroupCommand(AppState& state) {
     for (int32_t k = 0; k < group.memberCount; ++k) {
         DeleteIfUnchanged(*member);
         member = state.memberList.erase(member);
+        state.progress->StillRunning();
     }
     RemoveGroup(state, g);
 }

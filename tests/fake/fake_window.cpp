@@ -200,6 +200,7 @@ void SelectLine(int32_t list, int32_t index) {
 void SetControlText(int32_t control, const std::string& text) {
     if (fake::Control* c = fake::State().Find(control)) {
         c->caption = text;
+        c->captionHistory.push_back(text);
     }
 }
 
@@ -215,6 +216,10 @@ void SetProgress(int32_t bar, int32_t percent) {
         c->progress = std::clamp(percent, c->rangeMin, c->rangeMax);
         c->progressHistory.push_back(percent);
     }
+}
+
+void KeepWindowAlive() {
+    fake::State().keptAlive += 1;
 }
 
 std::string PickFolder(const std::string& title, const std::string& initialFolder) {

@@ -25,7 +25,8 @@ struct Control {
     int32_t progress = 0;
     int32_t rangeMin = 0;
     int32_t rangeMax = 0;
-    std::vector<int32_t> progressHistory;  // every position set, in order
+    std::vector<int32_t> progressHistory;     // every position set, in order
+    std::vector<std::string> captionHistory;  // every caption set, in order
 };
 
 struct MessageBoxCall {
@@ -58,6 +59,7 @@ struct Recorder {
     std::map<int32_t, Control> controls;
     int32_t latestControl = -1;
     int32_t waits = 0;
+    int32_t keptAlive = 0;  // KeepWindowAlive calls
 
     std::deque<Step> script;
     std::deque<std::string> pickerAnswers;

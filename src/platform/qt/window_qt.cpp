@@ -727,6 +727,15 @@ void SetProgress(int32_t bar, int32_t percent) {
     }
 }
 
+void KeepWindowAlive() {
+    if (!HaveApplication()) {
+        return;
+    }
+    // Paint, exposure and the window manager's messages, never a key or a click: those wait
+    // for the command's end. A close request lands in `pending`, where the loop takes it then.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
 std::string PickFolder(const std::string& title, const std::string& initialFolder) {
     if (!HaveApplication()) {
         return {};

@@ -455,6 +455,18 @@ void SetProgress(int32_t bar, int32_t percent) {
     }
 }
 
+void KeepWindowAlive() {
+    // Messages sent to the window are answered inside PeekMessage itself; paint messages are
+    // taken and dispatched. Input stays in the queue for the loop to take after the command.
+    // A bound, in case some window never takes its paint off the queue.
+    MSG message;
+    for (int taken = 0; taken < 64 && PeekMessageA(&message, nullptr, 0, 0,
+                                                   PM_REMOVE | PM_QS_PAINT | PM_QS_SENDMESSAGE);
+         ++taken) {
+        DispatchMessageA(&message);
+    }
+}
+
 std::string PickFolder(const std::string& title, const std::string& initialFolder) {
     HMODULE shell = LoadLibraryA("SHELL32.DLL");
     if (shell == nullptr) {
