@@ -154,13 +154,38 @@ struct ExpectedFile {
     int64_t modified = 0;
 };
 
-// Deletes `name` in `folder` only while `folder` is still the folder `expected` names and
-// `name` in it is still that very regular file (identity, length, modification time), its last
-// part not followed if it is a link, and it is not write-protected. The check and the deletion
-// are as close together as the system allows. Changed when the path no longer names that
-// file as it was (gone, replaced, rewritten, a folder on the way swapped), WriteProtected for a
-// read-only file or one its owner may not write; the file stays on disk on every failure.
+// Whether `folder` is still the folder `expected` names and `name` in it is still that very
+// regular file (identity, length, modification time), its last part not followed if it is a
+// link, and, with `writable`, not write-protected. Changes nothing. Changed when the path no
+// longer names that file as it was (gone, replaced, rewritten, a folder on the way swapped),
+// WriteProtected for a read-only file or one its owner may not write.
+Error CheckFileUnchanged(const std::string& folder, const std::string& name,
+                         const ExpectedFile& expected, bool writable);
+
+// Deletes `name` in `folder` only while CheckFileUnchanged(..., writable) holds; the check and
+// the deletion are as close together as the system allows. The file stays on disk on every
+// failure. `names`, when given, receives how many names the file had just before.
 Error RemoveFileIfUnchanged(const std::string& folder, const std::string& name,
-                            const ExpectedFile& expected);
+                            const ExpectedFile& expected, uint64_t* names = nullptr);
+
+// Replaces `name` in `folder` by another name of the file at `keptPath`: only while
+// CheckFileUnchanged(..., writable) holds for it and `keptPath` still names the file `kept`
+// describes (identity, length, modification time). The new name is made under a temporary
+// name in `folder` and then takes the place of `name` in one step where the system allows it,
+// so that `name` always names either the old file or the kept one; no temporary name is left
+// behind on failure. Both must lie on one file system (Unsupported otherwise). `names`
+// receives how many names the replaced file had just before.
+Error ReplaceWithLink(const std::string& keptPath, const ExpectedFile& kept,
+                      const std::string& folder, const std::string& name,
+                      const ExpectedFile& expected, uint64_t& names);
+
+// Lets the file system share the blocks of the file at `keptPath` with `name` in `folder`,
+// while both are still the files `kept` and `expected` describe. The file system compares the
+// bytes itself, under its own lock, and shares nothing where they differ (Changed). `name`
+// keeps its own identity, owner, rights and times. Unsupported where the file system or the
+// platform cannot share blocks. `shared` receives how many bytes are shared now.
+Error ShareBlocks(const std::string& keptPath, const ExpectedFile& kept,
+                  const std::string& folder, const std::string& name,
+                  const ExpectedFile& expected, int64_t& shared);
 
 }  // namespace platform

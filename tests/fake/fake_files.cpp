@@ -195,7 +195,20 @@ void CloseFile(OpenFile* open) {
     }
 }
 
-Error RemoveFileIfUnchanged(const std::string&, const std::string&, const ExpectedFile&) {
+// The scripted file system changes nothing: every change fails.
+Error CheckFileUnchanged(const std::string&, const std::string&, const ExpectedFile&, bool) {
+    return SystemError(fakefs::kReadFailed);
+}
+Error RemoveFileIfUnchanged(const std::string&, const std::string&, const ExpectedFile&,
+                            uint64_t*) {
+    return SystemError(fakefs::kReadFailed);
+}
+Error ReplaceWithLink(const std::string&, const ExpectedFile&, const std::string&,
+                      const std::string&, const ExpectedFile&, uint64_t&) {
+    return SystemError(fakefs::kReadFailed);
+}
+Error ShareBlocks(const std::string&, const ExpectedFile&, const std::string&, const std::string&,
+                  const ExpectedFile&, int64_t&) {
     return SystemError(fakefs::kReadFailed);
 }
 

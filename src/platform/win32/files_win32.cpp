@@ -334,54 +334,171 @@ void CloseFile(OpenFile* file) {
 
 namespace {
 
-// Whether the file held open by `handle` is still the regular file `expected` names, unchanged
-// and not write-protected.
-Error CheckHeldFile(HANDLE handle, const ExpectedFile& expected) {
-    FileStamp now;
+Error GoneIsChanged(Error error) {
+    return error.Is(ErrorKind::Gone) ? Failed(ErrorKind::Changed) : error;
+}
+
+bool SameFile(const FileStamp& now, const ExpectedFile& expected) {
+    return now.identity == expected.identity && now.length == expected.length &&
+           now.modified == expected.modified;
+}
+
+// Whether the file held open by `handle` is still the regular file `expected` names, unchanged,
+// and with `writable` not read-only; `now` receives what it is now.
+Error CheckHeldFile(HANDLE handle, const ExpectedFile& expected, bool writable, FileStamp& now) {
     DWORD attributes = 0;
     if (Error error = StampOfHandle(handle, now, &attributes)) {
         return error;
     }
     if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
-        !(now.identity == expected.identity) || now.length != expected.length ||
-        now.modified != expected.modified) {
+        !SameFile(now, expected)) {
         return Failed(ErrorKind::Changed);
     }
-    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    if (writable && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
         return Failed(ErrorKind::WriteProtected);  // as DeleteFileA refuses it
     }
     return Error{};
 }
 
-}  // namespace
+// A handle closed again when it goes out of scope.
+struct Held {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    Held() = default;
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+    ~Held() {
+        if (handle != INVALID_HANDLE_VALUE) {
+            CloseHandle(handle);
+        }
+    }
+};
 
-Error RemoveFileIfUnchanged(const std::string& folder, const std::string& name,
-                            const ExpectedFile& expected) {
+// The member itself, not what a link there points to, held so that nobody may write, rename
+// or delete it meanwhile: nothing can come between the check and what follows through this
+// very handle. Only while its folder is still the one it was found in.
+Error HoldExpectedFile(const std::string& folder, const std::string& name,
+                       const ExpectedFile& expected, bool writable, Held& held, FileStamp& now) {
     FileIdentity folderIdentity;
     if (Error error = IdentityOfFolder(folder, folderIdentity)) {
-        return error.Is(ErrorKind::Gone) ? Failed(ErrorKind::Changed) : error;
+        return GoneIsChanged(error);
     }
     if (!(folderIdentity == expected.folder)) {
         return Failed(ErrorKind::Changed);  // a folder on the way now leads elsewhere
     }
-    // The file itself, not what a link there points to, held so that nobody may write, rename
-    // or delete it until it is deleted through this very handle: nothing can come between the
-    // check and the deletion.
-    std::string path = folder + "\\" + name;
-    HANDLE handle = OpenPath(path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
-                             FILE_FLAG_OPEN_REPARSE_POINT);
-    if (handle == INVALID_HANDLE_VALUE) {
-        Error error = LastError();
-        return error.Is(ErrorKind::Gone) ? Failed(ErrorKind::Changed) : error;
+    held.handle = OpenPath(folder + "\\" + name, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
+                           FILE_FLAG_OPEN_REPARSE_POINT);
+    if (held.handle == INVALID_HANDLE_VALUE) {
+        return GoneIsChanged(LastError());
     }
-    Error error = CheckHeldFile(handle, expected);
+    return CheckHeldFile(held.handle, expected, writable, now);
+}
+
+Error DeleteHeld(HANDLE handle) {
     FILE_DISPOSITION_INFO disposition{TRUE};
-    if (!error && !SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
-                                              sizeof disposition)) {
-        error = LastError();
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition)
+               ? Error{}
+               : LastError();
+}
+
+// Gives the held file the name `path` in its own folder.
+Error RenameHeld(HANDLE handle, const std::string& path) {
+    // The system wants its own form of a full path here: \??\ where \\?\ stands.
+    std::wstring target = LongForm(path);
+    target[1] = L'?';
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = FALSE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+    std::copy(target.begin(), target.end(), rename->FileName);
+    return SetFileInformationByHandle(handle, FileRenameInfo, rename,
+                                      static_cast<DWORD>(buffer.size()))
+               ? Error{}
+               : LastError();
+}
+
+// A name in the member's folder that nothing else uses.
+std::string TemporaryName(const std::string& folder, const std::string& name) {
+    static LONG made = 0;
+    return folder + "\\.twinrake-" + std::to_string(GetCurrentProcessId()) + "-" +
+           std::to_string(InterlockedIncrement(&made)) + "-" + name.substr(0, 64);
+}
+
+}  // namespace
+
+Error CheckFileUnchanged(const std::string& folder, const std::string& name,
+                         const ExpectedFile& expected, bool writable) {
+    Held held;
+    FileStamp now;
+    return HoldExpectedFile(folder, name, expected, writable, held, now);
+}
+
+Error RemoveFileIfUnchanged(const std::string& folder, const std::string& name,
+                            const ExpectedFile& expected, uint64_t* names) {
+    Held held;
+    FileStamp now;
+    if (Error error = HoldExpectedFile(folder, name, expected, true, held, now)) {
+        return error;
     }
-    CloseHandle(handle);
-    return error;
+    if (names != nullptr) {
+        *names = now.links;
+    }
+    return DeleteHeld(held.handle);
+}
+
+Error ReplaceWithLink(const std::string& keptPath, const ExpectedFile& kept,
+                      const std::string& folder, const std::string& name,
+                      const ExpectedFile& expected, uint64_t& names) {
+    Held held;
+    FileStamp now;
+    if (Error error = HoldExpectedFile(folder, name, expected, true, held, now)) {
+        return error;
+    }
+    names = now.links;
+    FileStamp keptNow;
+    if (Error error = StampOfPath(keptPath, keptNow)) {
+        return GoneIsChanged(error);
+    }
+    if (!SameFile(keptNow, kept)) {
+        return Failed(ErrorKind::Changed);
+    }
+    if (keptNow.identity.volume != now.identity.volume) {
+        return SystemError(ERROR_NOT_SAME_DEVICE);
+    }
+    // The new name first, under a name of its own: until it takes the member's place,
+    // nothing about the member has changed.
+    const std::string path = folder + "\\" + name;
+    const std::string link = TemporaryName(folder, name);
+    if (!CreateHardLinkW(LongForm(link).c_str(), LongForm(keptPath).c_str(), nullptr)) {
+        return LastError();
+    }
+    auto forget = [&] { DeleteFileW(LongForm(link).c_str()); };
+    FileStamp linked;
+    if (StampOfPath(link, linked) || !(linked.identity == kept.identity)) {
+        forget();
+        return Failed(ErrorKind::Changed);
+    }
+    // Windows swaps no two names: the member steps aside through the handle that holds it,
+    // the link takes its name, and the member goes through that handle. Between the two
+    // renames the name is free for a moment; on any failure the member comes back.
+    if (Error error = RenameHeld(held.handle, TemporaryName(folder, name))) {
+        forget();
+        return error;
+    }
+    if (!MoveFileExW(LongForm(link).c_str(), LongForm(path).c_str(), 0)) {
+        Error error = LastError();
+        (void)RenameHeld(held.handle, path);
+        forget();
+        return error;
+    }
+    return DeleteHeld(held.handle);
+}
+
+// Windows has no call that shares a file's blocks with another after comparing them.
+Error ShareBlocks(const std::string&, const ExpectedFile&, const std::string&, const std::string&,
+                  const ExpectedFile&, int64_t& shared) {
+    shared = 0;
+    return SystemError(ERROR_NOT_SUPPORTED);
 }
 
 }  // namespace platform
