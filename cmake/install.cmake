@@ -68,6 +68,7 @@ lets you delete the surplus copies, in a window with a German interface.
 Files are grouped only after every byte has been compared, and two names of
 one physical file never count as copies of each other.
 
-The package also holds twinrake-find, a read-only command-line tool that
-prints the groups of identical files.")
+The package also holds twinrake-find, a command-line tool that prints the
+groups of identical files and, when asked, keeps the first copy of each and
+deletes the others or replaces them with links, after the same checks.")
 include(CPack)

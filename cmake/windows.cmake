@@ -43,7 +43,8 @@ target_link_libraries(Twinrake PRIVATE twinrake_core twinrake_engine twinrake_wi
                                        twinrake_win32_files
                                        twinrake_warnings)
 
-add_executable(twinrake-find ${PROJECT_SOURCE_DIR}/tools/twinrake-find/main.cpp)
+include(${CMAKE_CURRENT_LIST_DIR}/twinrake_find.cmake)
+add_executable(twinrake-find ${TWINRAKE_FIND_SOURCES})
 target_link_libraries(twinrake-find PRIVATE twinrake_engine twinrake_win32_files twinrake_warnings)
 target_compile_definitions(twinrake-find PRIVATE TWINRAKE_VERSION="${PROJECT_VERSION}")
 

@@ -1,0 +1,194 @@
+#include "options.h"
+
+#include <getopt.h>
+
+#include <cstdio>
+
+#include "output.h"
+
+#ifndef TWINRAKE_VERSION
+#define TWINRAKE_VERSION "unknown"
+#endif
+
+namespace cli {
+
+namespace {
+
+const char* const kUsageLine = "Usage: twinrake-find [OPTION]... FOLDER...\n";
+
+const char* const kHelp =
+    "Usage: twinrake-find [OPTION]... FOLDER...\n"
+    "\n"
+    "Finds files with identical content below the given folders and prints each group of\n"
+    "duplicates as its members' full paths, one per line, groups separated by an empty line.\n"
+    "The first path of a group is the copy found first: folders are scanned in the order\n"
+    "given, and a folder's files in the order the file system lists them. A file is only\n"
+    "grouped after every byte has been compared; two names of one physical file (a folder\n"
+    "given twice, a hard link) never count as duplicates. Without an action, nothing is\n"
+    "deleted or changed.\n"
+    "\n"
+    "Options:\n"
+    "  -0, --null     end every path with a NUL byte instead of a newline, and every\n"
+    "                 group with one more NUL byte\n"
+    "  -j, --json     print one JSON document instead (see below)\n"
+    "  -s, --summary  then print one line on standard error: the number of groups and\n"
+    "                 files, the bytes they hold, and the bytes that deleting all but the\n"
+    "                 first file of each group would free (with an action: what it freed)\n"
+    "  -q, --quiet    show no progress line; one is shown on standard error only while\n"
+    "                 it is a terminal, and cleared at the end\n"
+    "  -h, --help     print this help and exit\n"
+    "  -V, --version  print the version and exit\n"
+    "  --             end the options: every later argument is a folder, even one that\n"
+    "                 starts with '-'\n"
+    "\n"
+    "Actions keep the first file of every group, so the order of the folders decides which\n"
+    "copy stays: 'twinrake-find --delete keep/ other/' keeps what lies in keep/. Every other\n"
+    "member is acted on only while it is still the very file that was compared (its folder,\n"
+    "identity, length, last write) and the kept file is still a separate file with the\n"
+    "same bytes:\n"
+    "  --delete       delete it (a write-protected file stays)\n"
+    "  --link         replace it by a hard link to the kept file, on one file system only;\n"
+    "                 its name holds the old file or the link at every moment\n"
+    "  --reflink      let the file system share the kept file's blocks with it, comparing\n"
+    "                 the bytes itself (Linux, where the file system can: XFS, Btrfs); it\n"
+    "                 keeps its own identity, owner, rights and times\n"
+    "  -n, --dry-run  say what the action would do, and change nothing\n"
+    "Each member acted on gets one line on standard output ('deleted PATH', 'linked PATH\n"
+    "=> KEPT', 'reflinked PATH => KEPT'; 'would delete PATH' and so on with --dry-run;\n"
+    "with --null each part ends with a NUL byte instead). A member left alone is named on\n"
+    "standard error with the reason.\n"
+    "\n"
+    "JSON: {\"groups\":[{\"size\":BYTES,\"members\":[MEMBER,...]},...]}, one group per line,\n"
+    "in the order above; \"size\" is the length of each member in bytes. A MEMBER is\n"
+    "{\"path\":TEXT} when the path is valid UTF-8 (on Windows: when it converts from the\n"
+    "ANSI code page), else {\"path_base64\":TEXT}, the path's bytes in base64 (RFC 4648).\n"
+    "With an action, each MEMBER also has \"action\" (\"kept\", \"deleted\", \"linked\",\n"
+    "\"reflinked\", \"would delete\", ..., or \"left\" with a \"reason\"), and the document\n"
+    "ends with \"freed\":BYTES (with --dry-run, what the action would free).\n"
+    "\n"
+    "Relative folders are taken from the current directory; every path printed is\n"
+    "absolute. A folder that cannot be listed (or leads back to a folder above it),\n"
+    "a file that cannot be read (also each file of a folder that may be listed but not\n"
+    "entered), a relative folder whose absolute path cannot be formed, and a file that\n"
+    "changed while it was read are named on standard error as\n"
+    "'twinrake-find: PATH: REASON' and passed over.\n"
+    "\n"
+    "Exit status:\n"
+    "  0   the result is complete, and every action was done\n"
+    "  1   something was passed over or left alone; the result may be incomplete\n"
+    "  2   none of the folders could be listed\n"
+    "  64  usage error: an unknown option, no folder, an empty folder argument, an\n"
+    "      action this platform cannot do\n"
+    "  74  the output could not be written\n";
+
+int UsageError(const char* message) {
+    if (message != nullptr) {
+        std::fprintf(stderr, "twinrake-find: %s\n", message);
+    }
+    std::fputs(kUsageLine, stderr);
+    std::fputs("Try 'twinrake-find --help' for more information.\n", stderr);
+    return kUsageError;
+}
+
+int PrintAndExit(const char* text) {
+    Output out;
+    out.Write(text);
+    return out.Finish() ? kComplete : kWriteError;
+}
+
+// Long options only for what changes the disk: no stray letter deletes anything.
+enum LongOnly { kDeleteOption = 256, kLinkOption, kReflinkOption };
+
+}  // namespace
+
+int ParseOptions(int argc, char** argv, Options& options) {
+    // getopt names the program in its messages by argv[0]; a build path would be noise.
+    static char name[] = "twinrake-find";
+    if (argc > 0) {
+        argv[0] = name;
+    }
+    static const option kOptions[] = {
+        {"null", no_argument, nullptr, '0'},
+        {"json", no_argument, nullptr, 'j'},
+        {"summary", no_argument, nullptr, 's'},
+        {"quiet", no_argument, nullptr, 'q'},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},
+        {"delete", no_argument, nullptr, kDeleteOption},
+        {"link", no_argument, nullptr, kLinkOption},
+        {"reflink", no_argument, nullptr, kReflinkOption},
+        {"dry-run", no_argument, nullptr, 'n'},
+        {nullptr, 0, nullptr, 0},
+    };
+    bool null = false;
+    bool json = false;
+    int actions = 0;
+    int choice = 0;
+    while ((choice = getopt_long(argc, argv, "0jsqhVn", kOptions, nullptr)) != -1) {
+        switch (choice) {
+            case '0':
+                null = true;
+                break;
+            case 'j':
+                json = true;
+                break;
+            case 's':
+                options.summary = true;
+                break;
+            case 'q':
+                options.quiet = true;
+                break;
+            case 'n':
+                options.dryRun = true;
+                break;
+            case kDeleteOption:
+            case kLinkOption:
+            case kReflinkOption: {
+                Action action = choice == kDeleteOption ? Action::kDelete
+                                : choice == kLinkOption ? Action::kLink
+                                                        : Action::kReflink;
+                actions += options.action != action ? 1 : 0;
+                options.action = action;
+                break;
+            }
+            case 'h':
+                return PrintAndExit(kHelp);
+            case 'V':
+                return PrintAndExit("twinrake-find " TWINRAKE_VERSION "\n");
+            default:
+                return UsageError(nullptr);  // getopt has said what was wrong
+        }
+    }
+    if (null && json) {
+        return UsageError("--null and --json cannot be combined");
+    }
+    if (actions > 1) {
+        return UsageError("--delete, --link and --reflink cannot be combined");
+    }
+    if (options.dryRun && options.action == Action::kNone) {
+        return UsageError("--dry-run needs --delete, --link or --reflink");
+    }
+#ifdef _WIN32
+    if (options.action == Action::kReflink) {
+        return UsageError("--reflink is not on this platform: Windows shares no blocks");
+    }
+#endif
+    if (optind >= argc) {
+        return UsageError("no folder given");
+    }
+    for (int i = optind; i < argc; ++i) {
+        // An unset variable in a script ("$DIR") must not mean the whole file system.
+        if (argv[i][0] == '\0') {
+            return UsageError("an empty folder name names no folder");
+        }
+        options.folders.emplace_back(argv[i]);
+    }
+    options.format = json ? Format::kJson : null ? Format::kNull : Format::kLines;
+    return -1;
+}
+
+void Complain(const std::string& path, const std::string& reason) {
+    std::fprintf(stderr, "twinrake-find: %s: %s\n", path.c_str(), reason.c_str());
+}
+
+}  // namespace cli

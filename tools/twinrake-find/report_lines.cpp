@@ -1,0 +1,84 @@
+// Groups as lines of full paths, one empty line between two groups; or, with --null, every path
+// NUL-ended and every group ended by one more NUL. With an action: one line per member acted
+// on, "deleted PATH" or "linked PATH => KEPT"; with --null each part NUL-ended instead.
+#include <string>
+
+#include "report.h"
+
+namespace cli {
+
+namespace {
+
+class LinesReportWriter final : public Report {
+  public:
+    LinesReportWriter(Output& out, const Options& options, bool nulEnded)
+        : out_(out), options_(options), end_(nulEnded ? '\0' : '\n'), nulEnded_(nulEnded) {}
+
+    void Group(const twinrake::DuplicateGroup& group,
+               const std::vector<MemberOutcome>& outcomes) override {
+        text_.clear();
+        if (options_.action == Action::kNone) {
+            Members(group);
+        } else {
+            Actions(group, outcomes);
+        }
+        out_.Write(text_);
+        first_ = false;
+    }
+
+    void Finish(uint64_t) override {}
+
+  private:
+    void Members(const twinrake::DuplicateGroup& group) {
+        // Text lines separate groups with an empty line; NUL output ends each group.
+        if (!first_ && !nulEnded_) {
+            text_.push_back('\n');
+        }
+        auto member = group.firstMember;
+        for (int32_t k = 0; k < group.memberCount; ++k, ++member) {
+            text_.append(twinrake::FullPath(member->directory(), member->name()));
+            text_.push_back(end_);
+        }
+        if (nulEnded_) {
+            text_.push_back('\0');
+        }
+    }
+
+    void Actions(const twinrake::DuplicateGroup& group,
+                 const std::vector<MemberOutcome>& outcomes) {
+        const std::string word = ActionWord(options_.action, options_.dryRun);
+        // Which copy a link or shared blocks lead to.
+        const bool toKept = options_.action != Action::kDelete;
+        auto member = group.firstMember;
+        const std::string kept = twinrake::FullPath(member->directory(), member->name());
+        for (int32_t k = 0; k < group.memberCount; ++k, ++member) {
+            Done done = outcomes[static_cast<size_t>(k)].done;
+            if (done != Done::kActed && done != Done::kWouldAct) {
+                continue;
+            }
+            text_.append(word);
+            text_.push_back(nulEnded_ ? '\0' : ' ');
+            text_.append(twinrake::FullPath(member->directory(), member->name()));
+            if (toKept) {
+                text_.append(nulEnded_ ? std::string(1, '\0') : std::string(" => "));
+                text_.append(kept);
+            }
+            text_.push_back(end_);
+        }
+    }
+
+    Output& out_;
+    const Options& options_;
+    const char end_;
+    const bool nulEnded_;
+    bool first_ = true;
+    std::string text_;
+};
+
+}  // namespace
+
+std::unique_ptr<Report> LinesReport(Output& out, const Options& options, bool nulEnded) {
+    return std::make_unique<LinesReportWriter>(out, options, nulEnded);
+}
+
+}  // namespace cli
