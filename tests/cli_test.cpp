@@ -13,46 +13,20 @@
 #include <string>
 #include <vector>
 
+#include "cli_run.h"
 #include "temp_tree.h"
 
 namespace {
 
 using testing_support::Content;
+using testing_support::Outcome;
+using testing_support::Quote;
+using testing_support::RunProgram;
 using testing_support::TempTree;
 
-struct Outcome {
-    std::string out;
-    std::string err;
-    int status = -1;
-};
-
-// `before` goes ahead of the program in the shell command: "cd DIR && ", a privilege drop.
 Outcome Find(const std::string& arguments, const TempTree& scratch,
              const std::string& before = "") {
-    std::string errFile = scratch.Path("stderr.txt");
-    std::string command = before + TWINRAKE_FIND + " " + arguments + " 2>" + errFile;
-    Outcome run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return run;
-    }
-    std::array<char, 4096> buffer;
-    size_t got = 0;
-    while ((got = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-        run.out.append(buffer.data(), got);
-    }
-    int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.err = scratch.Read("stderr.txt");
-    return run;
-}
-
-std::string Quote(const std::string& path) {
-    std::string quoted = "'";
-    for (char c : path) {
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return quoted + "'";
+    return RunProgram(TWINRAKE_FIND, arguments, scratch, before);
 }
 
 std::multiset<std::string> LineSet(const std::string& text) {
@@ -154,7 +128,7 @@ TEST_F(CliTest, HelpVersionAndUsageErrors) {
         Outcome help = Find(arguments, scratch);
         EXPECT_EQ(help.status, 0);
         EXPECT_EQ(help.out.rfind("Usage: twinrake-find [OPTION]... FOLDER...\n", 0), 0u);
-        EXPECT_NE(help.out.find("Nothing is deleted"), std::string::npos);
+        EXPECT_NE(help.out.find("Without an action, nothing is"), std::string::npos);
     }
     Outcome version = Find("--version", scratch);
     EXPECT_EQ(version.status, 0);
