@@ -44,7 +44,7 @@ class MountTest : public SessionTest {
         return true;
     }
     bool Copies(const std::string& a, const std::string& b) {
-        return StillCopies(state.programDirectory, tree.Path(a), tree.Path(b));
+        return CompareFiles(state.programDirectory, tree.Path(a), tree.Path(b));
     }
     TempTree tree;
     std::vector<std::string> mounts;

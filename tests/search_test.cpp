@@ -1,4 +1,4 @@
-// FindDuplicates over real files: groups, their order, the marks, progress, the rule that a
+// FindDuplicates over real files: groups, their order, progress, the rule that a
 // file is never its own duplicate, and agreement with a literal nested search on random trees.
 #include <linux/magic.h>
 #include <sys/stat.h>
@@ -54,11 +54,6 @@ class SearchTest : public SessionTest {
         }
         return out;
     }
-    void ExpectMarksClear() {
-        for (const FileEntry& entry : state.fileCatalogue) {
-            EXPECT_EQ(entry.matched, 0);
-        }
-    }
     TempTree tree;
 };
 
@@ -75,7 +70,6 @@ TEST_F(SearchTest, ThreeIdenticalAndOneOtherOfTheSameSize) {
     EXPECT_EQ(state.groupList[0].memberCount, 3);
     EXPECT_EQ(state.memberList.size(), 3u);
     EXPECT_EQ(Lines(LstGroups), (std::vector<std::string>{"3: F1, F2, F3"}));
-    ExpectMarksClear();
 }
 
 TEST_F(SearchTest, InterleavedSetsGroupInOrderOfTheirFirstFiles) {
@@ -140,14 +134,12 @@ TEST_F(SearchTest, OneFileUnderTwoNamesIsNeverItsOwnDuplicate) {
     Catalogue({"x", "x-hard", "x"});
     FindDuplicates(state);
     EXPECT_TRUE(state.groupList.empty());
-    ExpectMarksClear();
     // With a real copy: a group of the two physical files, each named once.
     tree.Write("copy", content);
     state.fileCatalogue.Clear();
     Catalogue({"x", "x-hard", "copy", "x", "copy", "x-hard"});
     FindDuplicates(state);
     EXPECT_EQ(GroupsOf(state), (Groups{P({"x", "copy"})}));
-    ExpectMarksClear();
 }
 
 TEST_F(SearchTest, NestedFoldersScannedTwiceGroupEachFileOnce) {
@@ -181,7 +173,6 @@ TEST_F(SearchTest, VanishedFileJoinsNoGroupAndSecondSearchRepeatsTheFirst) {
     std::filesystem::remove(tree.Path("p"));
     FindDuplicates(state);
     EXPECT_EQ(GroupsOf(state), (Groups{P({"q", "r"})}));
-    ExpectMarksClear();
 }
 
 // Files of 2 GiB and more are found twice like any other; a small file that begins with the
@@ -282,7 +273,6 @@ TEST_F(SearchTest, AgreesWithTheLiteralSearchOnRandomTrees) {
                 seen.push_back(id);
             }
         }
-        ExpectMarksClear();
     }
 }
 
@@ -302,7 +292,6 @@ class SearchShapesTest : public SearchTest {
         Catalogue(names);
         FindDuplicates(state);
         EXPECT_EQ(GroupsOf(state), OracleGroups(state.fileCatalogue));
-        ExpectMarksClear();
     }
 };
 

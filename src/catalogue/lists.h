@@ -44,11 +44,6 @@ class FileEntry {
     const CatalogueFolder* folder_ = nullptr;
     const char* name_ = nullptr;
     uint32_t nameLength_ = 0;
-
-  public:
-    // Set while the entry belongs to a group during a search. Declared last, where it fills
-    // the padding: an entry stays at 32 bytes.
-    uint8_t matched = 0;
 };
 
 class FileCatalogue {
@@ -65,7 +60,7 @@ class FileCatalogue {
     const CatalogueFolder* AddDirectory(std::string_view directory,
                                         const platform::FileIdentity& identity = {});
 
-    // Appends an entry with `matched` 0; `folder` must come from AddDirectory.
+    // Appends an entry; `folder` must come from AddDirectory.
     FileEntry& Append(const CatalogueFolder* folder, std::string_view name, int64_t size);
 
     int32_t Count() const { return static_cast<int32_t>(entries_.size()); }

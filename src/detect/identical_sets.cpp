@@ -1,27 +1,45 @@
+// The reading of one size's files, stage by stage:
+//
+//   IdenticalSets (a reader thread of search.cpp; several run at once, each on its own size)
+//     │
+//     ├─ all the files may be open at once? ──► CompareSideBySide ──► sets
+//     │
+//     └─ more than may be open:
+//          SplitByDigest: every file read whole, on its own, for an xxHash digest, on
+//          `digestThreads` threads; files with equal digests are candidates, the rest differ
+//            │
+//            └─ each candidate subset:
+//                 all may be open at once? ──► CompareSideBySide ──► sets
+//                 more than that ──► CompareInTurns: the subset's first file side by side with
+//                                    as many others as may be open, turn after turn ──► sets
+//
+//   CompareSideBySide: opens every file at once under one lease of the open-file budget,
+//   asks the disk for every first block together, then reads the files block by block in
+//   step (ReadInStep), splitting them wherever their blocks differ; a file is kept only when,
+//   after its last block, its path still names the very version of it that was read.
+//
+// A digest only rules pairs out; files are declared identical by their bytes alone. A refusal
+// for want of descriptors never makes a file different: the attempt is undone and made again
+// with fewer files open (side by side, then digests, then turns).
 #include "detect/identical_sets.h"
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
 #include <numeric>
 #include <optional>
 #include <thread>
 #include <unordered_set>
+#include <utility>
 
 #define XXH_INLINE_ALL
 #include <xxhash.h>
 
 #include "detect/compare.h"
-#include "detect/read_buffer.h"
-#include "platform/files.h"
 
 namespace twinrake {
 
 namespace {
 
-// The blocks of all files being compared side by side share this budget; a block is never
-// smaller than kMinBlock, so at most kMaxOpenFiles * kMinBlock more may be needed.
-constexpr size_t kBufferBudget = 8 * 1024 * 1024;
 constexpr size_t kMinBlock = 4096;
 constexpr size_t kMaxBlock = 64 * 1024;
 // Below this many files a class is split by comparing with each distinct block found so far;
@@ -31,13 +49,21 @@ constexpr size_t kLinearSplit = 8;
 constexpr auto kPatience = std::chrono::seconds(30);
 // How long a refused reader waits for others to close before it tries again.
 constexpr auto kRetryPause = std::chrono::milliseconds(10);
+// A reader's own block storage beyond this goes back after each size: held by many readers,
+// it would make memory grow with the number of threads.
+constexpr size_t kArenaKept = 256 * 1024;
+
 // What a file that changed while it was read, or since it was listed, is passed over for.
 const platform::Error kChanged = platform::Failed(platform::ErrorKind::Changed);
 
 }  // namespace
 
-OpenBudget::OpenBudget(size_t total)
-    : total_(std::max<size_t>(total, 2)), lastOpened_(std::chrono::steady_clock::now()) {}
+bool SameVersion(const platform::FileStamp& a, const platform::FileStamp& b) {
+    return a.identity == b.identity && a.length == b.length && a.modified == b.modified &&
+           a.changed == b.changed && a.links == b.links;
+}
+
+OpenBudget::OpenBudget(size_t total) : total_(std::max<size_t>(total, 2)) {}
 
 size_t OpenBudget::Total() const {
     std::lock_guard lock(mutex_);
@@ -80,20 +106,109 @@ bool OpenBudget::GivenUp() const {
     return stuck_ && std::chrono::steady_clock::now() - stuckSince_ > kPatience;
 }
 
+size_t BlockMemory::Take(size_t bytes) {
+    bytes = std::min(bytes, total_);
+    std::unique_lock lock(mutex_);
+    given_.wait(lock, [&] { return held_ + bytes <= total_; });
+    held_ += bytes;
+    return bytes;
+}
+
+void BlockMemory::Give(size_t bytes) {
+    {
+        std::lock_guard lock(mutex_);
+        held_ -= bytes;
+    }
+    given_.notify_all();
+}
+
 namespace {
 
-struct OpenMember {
-    const SizeClassFile* file = nullptr;
-    platform::OpenFile* handle = nullptr;
-    platform::FileStamp stamp;
+// Open files of a comparison, taken from the open-file budget at once and given back when
+// the comparison is over, on every path out of it.
+class BudgetLease {
+  public:
+    explicit BudgetLease(OpenBudget& budget) : budget_(budget) {}
+    ~BudgetLease() { Give(); }
+    BudgetLease(const BudgetLease&) = delete;
+    BudgetLease& operator=(const BudgetLease&) = delete;
+
+    // False, taking nothing, when the budget no longer allows `count` at all.
+    bool Take(size_t count) {
+        Give();
+        if (!budget_.Acquire(count)) {
+            return false;
+        }
+        count_ = count;
+        return true;
+    }
+    void Give() {
+        if (count_ > 0) {
+            budget_.Release(count_);
+            count_ = 0;
+        }
+    }
+
+  private:
+    OpenBudget& budget_;
+    size_t count_ = 0;
 };
 
-void CloseAll(std::vector<OpenMember>& members) {
-    for (OpenMember& member : members) {
-        platform::CloseFile(member.handle);
-        member.handle = nullptr;
+// Bytes of block memory for one step of reading, given back when the step is over.
+class BlockLease {
+  public:
+    BlockLease(BlockMemory& memory, size_t bytes) : memory_(memory), bytes_(memory.Take(bytes)) {}
+    ~BlockLease() { memory_.Give(bytes_); }
+    BlockLease(const BlockLease&) = delete;
+    BlockLease& operator=(const BlockLease&) = delete;
+    size_t Bytes() const { return bytes_; }
+
+  private:
+    BlockMemory& memory_;
+    size_t bytes_;
+};
+
+// A file of a size class, open for reading, closed when it goes.
+class OpenedFile {
+  public:
+    explicit OpenedFile(const SizeClassFile* file) : file_(file) {}
+    ~OpenedFile() { platform::CloseFile(handle_); }
+    OpenedFile(OpenedFile&& other) noexcept
+        : file_(other.file_),
+          handle_(std::exchange(other.handle_, nullptr)),
+          stamp_(other.stamp_) {}
+    OpenedFile& operator=(OpenedFile&& other) noexcept {
+        std::swap(file_, other.file_);
+        std::swap(handle_, other.handle_);
+        std::swap(stamp_, other.stamp_);
+        return *this;
     }
-}
+
+    platform::Error Open() { return platform::OpenForReading(file_->path, handle_, stamp_); }
+    const SizeClassFile* File() const { return file_; }
+    platform::OpenFile* Handle() const { return handle_; }
+    const platform::FileStamp& Stamp() const { return stamp_; }
+
+    // Whether the file, read to its end, is still the version that was opened: its path
+    // still names it, and nothing about it changed.
+    bool UnchangedByPath() const {
+        platform::FileStamp now;
+        return !platform::StampOfPath(file_->path, now) && SameVersion(now, stamp_);
+    }
+    // The same, asked of the open file itself: enough where a path lookup follows later.
+    bool UnchangedWhileOpen() const {
+        platform::FileStamp now;
+        return !platform::StampOfOpenFile(handle_, now) && SameVersion(now, stamp_);
+    }
+
+  private:
+    const SizeClassFile* file_;
+    platform::OpenFile* handle_ = nullptr;
+    platform::FileStamp stamp_;
+};
+
+using Group = std::vector<OpenedFile>;
+using Candidates = std::vector<const SizeClassFile*>;
 
 // Names of one file within a size (a repeat in the catalogue, a hard link, an overlay's view of
 // a lower folder) are told by their inode number and last write: the length is the size's.
@@ -160,16 +275,20 @@ class Aliases {
 std::vector<std::vector<size_t>> SplitByBlock(size_t count, const char* const* blocks,
                                               size_t length) {
     std::vector<std::vector<size_t>> runs;
-    if (count <= kLinearSplit) {
-        for (size_t i = 0; i < count; ++i) {
-            auto same = std::find_if(runs.begin(), runs.end(), [&](const auto& run) {
+    auto place = [&](size_t i, size_t firstRun) {
+        auto same = std::find_if(
+            runs.begin() + static_cast<ptrdiff_t>(firstRun), runs.end(), [&](const auto& run) {
                 return std::memcmp(blocks[run.front()], blocks[i], length) == 0;
             });
-            if (same == runs.end()) {
-                runs.push_back({i});
-            } else {
-                same->push_back(i);
-            }
+        if (same == runs.end()) {
+            runs.push_back({i});
+        } else {
+            same->push_back(i);
+        }
+    };
+    if (count <= kLinearSplit) {
+        for (size_t i = 0; i < count; ++i) {
+            place(i, 0);
         }
         return runs;
     }
@@ -189,16 +308,7 @@ std::vector<std::vector<size_t>> SplitByBlock(size_t count, const char* const* b
         // Equal digests only suggest equal blocks; the bytes decide.
         size_t firstRun = runs.size();
         for (size_t k = at; k < end; ++k) {
-            size_t i = order[k];
-            auto same = std::find_if(
-                runs.begin() + static_cast<ptrdiff_t>(firstRun), runs.end(), [&](const auto& run) {
-                    return std::memcmp(blocks[run.front()], blocks[i], length) == 0;
-                });
-            if (same == runs.end()) {
-                runs.push_back({i});
-            } else {
-                same->push_back(i);
-            }
+            place(order[k], firstRun);
         }
         at = end;
     }
@@ -211,7 +321,7 @@ std::vector<std::vector<size_t>> SplitByBlock(size_t count, const char* const* b
 struct Digest {
     XXH128_hash_t value{};
     platform::FileStamp stamp;
-    platform::Error error;  // why it could not be read; none if it changed while read
+    platform::Error error;  // why it could not be read, or Changed
     bool ok = false;
 };
 
@@ -219,168 +329,145 @@ struct Digest {
 class SizeClassReader {
   public:
     SizeClassReader(int64_t size, std::atomic<int32_t>& progress, ReadBuffer& arena,
-                    OpenBudget& budget)
-        : size_(size), progress_(progress), arena_(arena), budget_(budget) {}
+                    SharedReading& shared)
+        : size_(size), progress_(progress), arena_(arena), shared_(shared) {}
 
     SizeClassResult Run(const std::vector<SizeClassFile>& files) {
-        std::vector<const SizeClassFile*> pointers;
-        pointers.reserve(files.size());
+        if (files.size() < 2) {
+            return {};
+        }
+        Candidates all;
+        all.reserve(files.size());
         for (const SizeClassFile& file : files) {
-            pointers.push_back(&file);
+            all.push_back(&file);
         }
-        SizeClassResult result;
-        Sets(pointers, false, result.sets);
+        std::vector<IdenticalSet> sets;
+        if (!FitsSideBySide(all) || !CompareSideBySide(all, sets, nullptr)) {
+            for (const Candidates& subset : SplitByDigest(all)) {
+                if (!FitsSideBySide(subset) || !CompareSideBySide(subset, sets, nullptr)) {
+                    CompareInTurns(subset, sets);
+                }
+            }
+        }
+        if (arena_.size() > kArenaKept) {
+            arena_.Release();
+        }
+        return SizeClassResult{std::move(sets), PassedOnce(sets)};
+    }
+
+  private:
+    size_t MostOpen() const { return std::min(kMaxOpenFiles, shared_.openFiles.Total()); }
+    bool FitsSideBySide(const Candidates& files) const {
+        return files.size() >= 2 && files.size() <= MostOpen();
+    }
+    void Pass(const SizeClassFile* file, platform::Error error) {
+        passed_.push_back({file->entry, error});
+    }
+
+    // Each file passed over once, in catalogue order, unless a later attempt read it whole.
+    std::vector<PassedFile> PassedOnce(const std::vector<IdenticalSet>& sets) {
         if (passed_.empty()) {
-            return result;
+            return {};
         }
-        // A file passed over in one attempt may have been read in a later one.
         std::unordered_set<uint32_t> grouped;
-        for (const IdenticalSet& set : result.sets) {
+        for (const IdenticalSet& set : sets) {
             for (const SetMember& member : set) {
                 grouped.insert(member.entry);
             }
         }
         std::erase_if(passed_, [&](const PassedFile& p) { return grouped.count(p.entry) != 0; });
-        std::sort(passed_.begin(), passed_.end(),
-                  [](const PassedFile& a, const PassedFile& b) { return a.entry < b.entry; });
+        std::stable_sort(
+            passed_.begin(), passed_.end(),
+            [](const PassedFile& a, const PassedFile& b) { return a.entry < b.entry; });
         passed_.erase(std::unique(passed_.begin(), passed_.end(),
                                   [](const PassedFile& a, const PassedFile& b) {
                                       return a.entry == b.entry;
                                   }),
                       passed_.end());
-        result.passed = std::move(passed_);
-        return result;
-    }
-
-  private:
-    size_t Limit() const { return std::min(kMaxOpenFiles, budget_.Total()); }
-    void Pass(const SizeClassFile* file, platform::Error error) {
-        passed_.push_back({file->entry, error});
-    }
-
-    void Sets(const std::vector<const SizeClassFile*>& files, bool digested,
-              std::vector<IdenticalSet>& out) {
-        if (files.size() < 2) {
-            return;
-        }
-        if (files.size() <= Limit() && SideBySide(files, out, nullptr)) {
-            return;
-        }
-        if (!digested) {
-            ByDigest(files, out);
-        } else {
-            HeadTurns(files, out);
-        }
+        return std::move(passed_);
     }
 
     // Opens all `files` at once and compares them side by side. False, having changed nothing,
     // when the budget no longer allows that many open files. `first`, when given, receives the
     // stamp of files[0], or stays unset when that file dropped out for itself.
-    bool SideBySide(const std::vector<const SizeClassFile*>& files, std::vector<IdenticalSet>& out,
-                    std::optional<platform::FileStamp>* first) {
-        const size_t count = files.size();
+    bool CompareSideBySide(const Candidates& files, std::vector<IdenticalSet>& out,
+                           std::optional<platform::FileStamp>* first) {
         for (;;) {
-            if (!budget_.Acquire(count)) {
+            BudgetLease lease(shared_.openFiles);
+            if (!lease.Take(files.size())) {
                 return false;
             }
             const size_t passedBefore = passed_.size();
-            std::vector<OpenMember> members;
-            members.reserve(count);
-            Aliases aliases(count);
-            bool refused = false;
-            for (const SizeClassFile* file : files) {
-                OpenMember member;
-                member.file = file;
-                if (platform::Error error =
-                        platform::OpenForReading(file->path, member.handle, member.stamp)) {
-                    if (error.Is(platform::ErrorKind::NoHandles) && !budget_.GivenUp()) {
-                        refused = true;  // a lack of descriptors says nothing of the file
-                        break;
-                    }
-                    Pass(file, error);
-                } else if (member.stamp.length != size_) {
-                    platform::CloseFile(member.handle);
-                    Pass(file, kChanged);  // grown or shrunk since it was listed
-                } else if (!aliases.FirstName(member.stamp)) {
-                    platform::CloseFile(member.handle);
-                } else {
-                    members.push_back(member);
-                }
-            }
-            if (refused) {
-                size_t opened = members.size();
-                CloseAll(members);
+            Group open;
+            size_t opened = 0;
+            if (!OpenAll(files, open, opened)) {
+                // A lack of descriptors says nothing of the files: undo, wait, try again.
+                open.clear();
                 passed_.resize(passedBefore);
-                budget_.Release(count);
-                budget_.Refused(opened);
+                lease.Give();
+                shared_.openFiles.Refused(opened);
                 continue;
             }
-            if (first != nullptr && !members.empty() && members.front().file == files.front()) {
-                *first = members.front().stamp;
+            if (first != nullptr && !open.empty() && open.front().File() == files.front()) {
+                *first = open.front().Stamp();
             }
-            CompareOpen(std::move(members), out);
-            budget_.Release(count);
+            ReadInStep(std::move(open), out);
             return true;
         }
     }
 
-    // Reads the open members side by side, block by block, splitting them whenever blocks
-    // differ. Every byte of every file that stays in a set has been compared with the set's
-    // first file, and each was checked unchanged after its last block. Closes every file.
-    void CompareOpen(std::vector<OpenMember> members, std::vector<IdenticalSet>& out) {
-        std::vector<std::vector<OpenMember>> classes;
-        if (members.size() >= 2) {
-            classes.push_back(std::move(members));
-        } else {
-            CloseAll(members);
+    // Opens `files` into `open`, leaving out (and passing over) what cannot be opened or is
+    // no longer `size_` long, and leaving out other names of a file already open. False when
+    // the system refused a file for want of descriptors; `opened` says how many were open.
+    bool OpenAll(const Candidates& files, Group& open, size_t& opened) {
+        open.reserve(files.size());
+        Aliases aliases(files.size());
+        for (const SizeClassFile* file : files) {
+            OpenedFile candidate(file);
+            if (platform::Error error = candidate.Open()) {
+                if (error.Is(platform::ErrorKind::NoHandles) && !shared_.openFiles.GivenUp()) {
+                    opened = open.size();
+                    return false;
+                }
+                Pass(file, error);
+            } else if (candidate.Stamp().length != size_) {
+                Pass(file, kChanged);  // grown or shrunk since it was listed
+            } else if (aliases.FirstName(candidate.Stamp())) {
+                open.push_back(std::move(candidate));
+            }
         }
-        std::vector<const char*> blocks;
+        opened = open.size();
+        return true;
+    }
+
+    // Reads the open files in step, block by block, splitting them whenever blocks differ.
+    // Every byte of every file that stays in a set has been compared with the set's first
+    // file, and each was checked the same version after its last block.
+    void ReadInStep(Group files, std::vector<IdenticalSet>& out) {
+        std::vector<Group> alike;
+        if (files.size() >= 2) {
+            alike.push_back(std::move(files));
+        }
         const bool showProgress = size_ >= kProgressThreshold;
         int64_t offset = 0;
         // The first block is small: most files of one size differ early.
         size_t step = kMinBlock;
-        while (!classes.empty() && offset < size_) {
+        while (!alike.empty() && offset < size_) {
             size_t live = 0;
-            for (const auto& c : classes) {
-                live += c.size();
+            for (const Group& group : alike) {
+                live += group.size();
             }
-            size_t block = std::clamp(kBufferBudget / live / kMinBlock * kMinBlock, kMinBlock,
+            // Every block starts on a page of its own, where the kernel copies fastest.
+            BlockLease memory(shared_.blocks, live * std::min<size_t>(step, kMaxBlock));
+            size_t block = std::clamp(memory.Bytes() / live / kMinBlock * kMinBlock, kMinBlock,
                                       std::min(step, kMaxBlock));
             size_t want =
                 static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(block), size_ - offset));
-            std::vector<std::vector<OpenMember>> next;
-            // Every block starts on a page of its own, where the kernel copies fastest.
-            size_t stride = (want + kMinBlock - 1) / kMinBlock * kMinBlock;
-            for (auto& group : classes) {
-                arena_.Reserve(group.size() * stride);
-                std::vector<OpenMember> readable;
-                blocks.clear();
-                for (OpenMember& member : group) {
-                    char* at = arena_.data() + readable.size() * stride;
-                    size_t got = 0;
-                    platform::Error error = platform::ReadBytes(member.handle, at, want, got);
-                    if (error || got != want) {
-                        // A failed read, or one cut short: the file is not what was listed.
-                        Pass(member.file, error ? error : kChanged);
-                        platform::CloseFile(member.handle);
-                        continue;
-                    }
-                    readable.push_back(member);
-                    blocks.push_back(at);
-                }
-                for (const auto& run : SplitByBlock(readable.size(), blocks.data(), want)) {
-                    std::vector<OpenMember> split;
-                    for (size_t i : run) {
-                        split.push_back(readable[i]);
-                    }
-                    if (split.size() >= 2) {
-                        next.push_back(std::move(split));
-                    } else {
-                        CloseAll(split);
-                    }
-                }
+            std::vector<Group> next;
+            for (Group& group : alike) {
+                SplitGroupByBlock(group, want, next);
             }
-            classes = std::move(next);
+            alike = std::move(next);
             offset += static_cast<int64_t>(want);
             step = std::min(step * 4, kMaxBlock);
             if (showProgress) {
@@ -388,16 +475,15 @@ class SizeClassReader {
                                 std::memory_order_relaxed);
             }
         }
-        for (auto& group : classes) {
+        for (Group& group : alike) {
             IdenticalSet set;
-            for (OpenMember& member : group) {
-                if (UnchangedSinceOpen(member.file->path, member.stamp, size_)) {
-                    set.push_back({member.file->entry, member.stamp});
+            for (const OpenedFile& file : group) {
+                if (file.UnchangedByPath()) {
+                    set.push_back({file.File()->entry, file.Stamp()});
                 } else {
-                    Pass(member.file, kChanged);
+                    Pass(file.File(), kChanged);
                 }
             }
-            CloseAll(group);
             // The files left are still identical to one another: each equals the bytes the
             // first file gave.
             if (set.size() >= 2) {
@@ -406,81 +492,113 @@ class SizeClassReader {
         }
     }
 
+    // Reads the next `want` bytes of every file of `group` and adds to `next` each run of two
+    // or more files whose blocks are equal; a file whose read fails or comes back short is
+    // passed over (it is not what was listed). The files of `group` are moved out or closed.
+    void SplitGroupByBlock(Group& group, size_t want, std::vector<Group>& next) {
+        const size_t stride = (want + kMinBlock - 1) / kMinBlock * kMinBlock;
+        arena_.Reserve(group.size() * stride);
+        Group readable;
+        std::vector<const char*> blocks;
+        for (OpenedFile& file : group) {
+            char* at = arena_.data() + readable.size() * stride;
+            size_t got = 0;
+            platform::Error error = platform::ReadBytes(file.Handle(), at, want, got);
+            if (error || got != want) {
+                Pass(file.File(), error ? error : kChanged);
+                continue;
+            }
+            blocks.push_back(at);
+            readable.push_back(std::move(file));
+        }
+        for (const auto& run : SplitByBlock(readable.size(), blocks.data(), want)) {
+            if (run.size() >= 2) {
+                Group& same = next.emplace_back();
+                for (size_t i : run) {
+                    same.push_back(std::move(readable[i]));
+                }
+            }
+        }
+    }
+
     // Opens one file under the budget, waiting while the system has no descriptor to give.
-    // The caller releases one from the budget after closing the file.
-    platform::OpenFile* OpenOne(const SizeClassFile* file, platform::FileStamp& stamp,
-                                platform::Error& error) {
+    platform::Error OpenAlone(OpenedFile& file, BudgetLease& lease) {
         for (;;) {
-            budget_.Acquire(1);
-            platform::OpenFile* handle = nullptr;
-            error = platform::OpenForReading(file->path, handle, stamp);
+            lease.Take(1);
+            platform::Error error = file.Open();
             if (!error) {
-                return handle;
+                return error;
             }
-            budget_.Release(1);
-            if (!error.Is(platform::ErrorKind::NoHandles) || budget_.GivenUp()) {
-                return nullptr;
+            lease.Give();
+            if (!error.Is(platform::ErrorKind::NoHandles) || shared_.openFiles.GivenUp()) {
+                return error;
             }
-            budget_.Refused(0);
+            shared_.openFiles.Refused(0);
         }
     }
 
     void DigestOf(const SizeClassFile* file, ReadBuffer& buffer, Digest& out) {
-        platform::OpenFile* handle = OpenOne(file, out.stamp, out.error);
-        if (handle == nullptr) {
+        OpenedFile open(file);
+        BudgetLease lease(shared_.openFiles);
+        if ((out.error = OpenAlone(open, lease))) {
             return;
         }
-        bool ok = out.stamp.length == size_;
+        out.stamp = open.Stamp();
+        bool whole = out.stamp.length == size_;
         XXH3_state_t state;
         XXH3_128bits_reset(&state);
-        for (int64_t offset = 0; ok && offset < size_;) {
+        for (int64_t offset = 0; whole && offset < size_;) {
             size_t want = static_cast<size_t>(
                 std::min<int64_t>(static_cast<int64_t>(buffer.size()), size_ - offset));
             size_t got = 0;
-            if (platform::Error error = platform::ReadBytes(handle, buffer.data(), want, got)) {
+            if (platform::Error error =
+                    platform::ReadBytes(open.Handle(), buffer.data(), want, got)) {
                 out.error = error;
             }
-            ok = got == want;
+            whole = got == want;
             XXH3_128bits_update(&state, buffer.data(), want);
             offset += static_cast<int64_t>(want);
         }
         // A digest only rules pairs out, and whatever could still group is compared again
-        // side by side and checked by its path there: here the open file's own description is
-        // enough to tell a change.
-        platform::FileStamp now;
-        out.ok = ok && !platform::StampOfOpenFile(handle, now) && now.length == size_ &&
-                 now.modified == out.stamp.modified && now.changed == out.stamp.changed &&
-                 now.links == out.stamp.links;
-        platform::CloseFile(handle);
-        budget_.Release(1);
+        // side by side and checked by its path there: the open file itself tells a change.
+        out.ok = whole && open.UnchangedWhileOpen();
+        if (!out.ok && !out.error) {
+            out.error = kChanged;
+        }
         out.value = XXH3_128bits_digest(&state);
     }
 
-    // Too many files to hold open: a digest of each whole file rules most pairs out; the files
-    // left with an equal digest are then compared byte for byte.
-    void ByDigest(const std::vector<const SizeClassFile*>& files, std::vector<IdenticalSet>& out) {
-        // Each file is read on its own, so the digests are taken on every core at once.
+    // Reads every file whole for a digest, the files shared out among threads, each file read
+    // on its own: the digests of many files are taken at once.
+    std::vector<Digest> DigestAll(const Candidates& files) {
         std::vector<Digest> digests(files.size());
+        std::atomic<size_t> next{0};
         std::atomic<size_t> finished{0};
-        size_t threads =
-            files.size() >= 64 ? std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 4) : 1;
-        auto work = [&](size_t first) {
+        auto work = [&] {
             ReadBuffer buffer(kMaxBlock);
-            for (size_t i = first; i < files.size(); i += threads) {
+            for (size_t i; (i = next.fetch_add(1)) < files.size();) {
                 DigestOf(files[i], buffer, digests[i]);
                 size_t done = finished.fetch_add(1, std::memory_order_relaxed) + 1;
                 progress_.store(static_cast<int32_t>(done * 100 / files.size()),
                                 std::memory_order_relaxed);
             }
         };
+        size_t threads = std::clamp<size_t>(files.size() / 16, 1, shared_.digestThreads);
         std::vector<std::thread> helpers;
         for (size_t t = 1; t < threads; ++t) {
-            helpers.emplace_back(work, t);
+            helpers.emplace_back(work);
         }
-        work(0);
+        work();
         for (std::thread& helper : helpers) {
             helper.join();
         }
+        return digests;
+    }
+
+    // Too many files to hold open: a digest of each whole file rules most pairs out. Gives the
+    // files left with an equal digest, subset by subset, each in catalogue order.
+    std::vector<Candidates> SplitByDigest(const Candidates& files) {
+        std::vector<Digest> digests = DigestAll(files);
         struct Keyed {
             XXH128_hash_t value;
             size_t at;
@@ -489,7 +607,7 @@ class SizeClassReader {
         Aliases aliases(files.size());
         for (size_t i = 0; i < files.size(); ++i) {
             if (!digests[i].ok) {
-                Pass(files[i], digests[i].error ? digests[i].error : kChanged);
+                Pass(files[i], digests[i].error);
             } else if (aliases.FirstName(digests[i].stamp)) {
                 keyed.push_back({digests[i].value, i});
             }
@@ -498,105 +616,98 @@ class SizeClassReader {
             return a.value.high64 != b.value.high64 ? a.value.high64 < b.value.high64
                                                     : a.value.low64 < b.value.low64;
         });
+        std::vector<Candidates> subsets;
         for (size_t at = 0; at < keyed.size();) {
             size_t end = at;
             while (end < keyed.size() && XXH128_isEqual(keyed[end].value, keyed[at].value)) {
                 ++end;
             }
             if (end - at >= 2) {
-                std::vector<const SizeClassFile*> same;
+                Candidates& same = subsets.emplace_back();
                 for (size_t k = at; k < end; ++k) {
                     same.push_back(files[keyed[k].at]);
                 }
-                Sets(same, true, out);
             }
             at = end;
         }
+        return subsets;
     }
 
-    // More files with one digest than may be open: each is compared with the first file left,
-    // in turns of as many files as may be open; what differs from it is split the same way
-    // after. The first file must be the same, unchanged, in every turn.
-    void HeadTurns(const std::vector<const SizeClassFile*>& files, std::vector<IdenticalSet>& out) {
-        std::vector<const SizeClassFile*> left = files;
+    // More candidates than may be open: each is compared with the first one left, in turns of
+    // as many files as may be open, and what differs from it is taken the same way after. The
+    // first file must be the same version in every turn; if it is not, the turns start again
+    // without it.
+    void CompareInTurns(Candidates left, std::vector<IdenticalSet>& out) {
         while (left.size() >= 2) {
-            const SizeClassFile* head = left.front();
-            std::optional<platform::FileStamp> headStamp;
             IdenticalSet set;
-            std::vector<const SizeClassFile*> rest;
-            bool headLost = false;
-            size_t i = 1;
-            while (i < left.size() && !headLost) {
-                size_t take = std::min(Limit() - 1, left.size() - i);
-                std::vector<const SizeClassFile*> turn{head};
-                turn.insert(turn.end(), left.begin() + static_cast<ptrdiff_t>(i),
-                            left.begin() + static_cast<ptrdiff_t>(i + take));
-                std::vector<IdenticalSet> found;
-                std::optional<platform::FileStamp> stamp;
-                const size_t passedBefore = passed_.size();
-                if (!SideBySide(turn, found, &stamp)) {
-                    continue;  // fewer files may be open now: a smaller turn
+            Candidates rest;
+            if (TurnsWithFirst(left, set, rest)) {
+                if (set.size() >= 2) {
+                    out.push_back(std::move(set));
                 }
-                bool headPassed = std::any_of(
-                    passed_.begin() + static_cast<ptrdiff_t>(passedBefore), passed_.end(),
-                    [&](const PassedFile& p) { return p.entry == head->entry; });
-                if (!stamp || headPassed ||
-                    (headStamp && (stamp->modified != headStamp->modified ||
-                                   stamp->changed != headStamp->changed ||
-                                   !(stamp->identity == headStamp->identity)))) {
-                    headLost = true;  // gone, or changed between turns: start again without it
-                    if (!headPassed) {
-                        Pass(head, kChanged);
-                    }
-                    break;
-                }
-                headStamp = stamp;
-                const IdenticalSet* withHead = nullptr;
-                for (const IdenticalSet& candidate : found) {
-                    if (candidate.front().entry == head->entry) {
-                        withHead = &candidate;
-                    }
-                }
-                if (withHead != nullptr && set.empty()) {
-                    set.push_back(withHead->front());
-                }
-                for (size_t k = 1; k < turn.size(); ++k) {
-                    auto in = withHead == nullptr
-                                  ? IdenticalSet::const_iterator{}
-                                  : std::find_if(withHead->begin(), withHead->end(),
-                                                 [&](const SetMember& m) {
-                                                     return m.entry == turn[k]->entry;
-                                                 });
-                    if (withHead != nullptr && in != withHead->end()) {
-                        set.push_back(*in);
-                    } else {
-                        rest.push_back(turn[k]);
-                    }
-                }
-                i += take;
+                left = std::move(rest);
+            } else {
+                left.erase(left.begin());  // everything goes back, without the first
             }
-            if (headLost) {
-                // Whatever was matched with it goes back, with the files not yet compared.
-                std::vector<const SizeClassFile*> again;
-                for (const SizeClassFile* file : left) {
-                    if (file != head) {
-                        again.push_back(file);
-                    }
-                }
-                left = std::move(again);
-                continue;
-            }
-            if (set.size() >= 2) {
-                out.push_back(std::move(set));
-            }
-            left = std::move(rest);
         }
+    }
+
+    // One round of turns of `left`'s first file with all the others: those identical to it go
+    // to `set`, the others to `rest`. False when the first file was lost or changed.
+    bool TurnsWithFirst(const Candidates& left, IdenticalSet& set, Candidates& rest) {
+        const SizeClassFile* first = left.front();
+        std::optional<platform::FileStamp> firstStamp;
+        for (size_t i = 1; i < left.size();) {
+            size_t take = std::min(MostOpen() - 1, left.size() - i);
+            Candidates turn{first};
+            turn.insert(turn.end(), left.begin() + static_cast<ptrdiff_t>(i),
+                        left.begin() + static_cast<ptrdiff_t>(i + take));
+            std::vector<IdenticalSet> found;
+            std::optional<platform::FileStamp> stamp;
+            const size_t passedBefore = passed_.size();
+            if (!CompareSideBySide(turn, found, &stamp)) {
+                continue;  // fewer files may be open now: a smaller turn
+            }
+            bool firstPassed =
+                std::any_of(passed_.begin() + static_cast<ptrdiff_t>(passedBefore), passed_.end(),
+                            [&](const PassedFile& p) { return p.entry == first->entry; });
+            if (!stamp || firstPassed || (firstStamp && !SameVersion(*stamp, *firstStamp))) {
+                if (!firstPassed) {
+                    Pass(first, kChanged);  // gone, or changed between turns
+                }
+                return false;
+            }
+            firstStamp = stamp;
+            const IdenticalSet* withFirst = nullptr;
+            for (const IdenticalSet& candidate : found) {
+                if (candidate.front().entry == first->entry) {
+                    withFirst = &candidate;
+                }
+            }
+            if (withFirst != nullptr && set.empty()) {
+                set.push_back(withFirst->front());
+            }
+            for (size_t k = 1; k < turn.size(); ++k) {
+                auto in = withFirst == nullptr ? IdenticalSet::const_iterator{}
+                                               : std::find_if(withFirst->begin(), withFirst->end(),
+                                                              [&](const SetMember& m) {
+                                                                  return m.entry == turn[k]->entry;
+                                                              });
+                if (withFirst != nullptr && in != withFirst->end()) {
+                    set.push_back(*in);
+                } else {
+                    rest.push_back(turn[k]);
+                }
+            }
+            i += take;
+        }
+        return true;
     }
 
     const int64_t size_;
     std::atomic<int32_t>& progress_;
     ReadBuffer& arena_;
-    OpenBudget& budget_;
+    SharedReading& shared_;
     std::vector<PassedFile> passed_;
 };
 
@@ -604,8 +715,8 @@ class SizeClassReader {
 
 SizeClassResult IdenticalSets(const std::vector<SizeClassFile>& files, int64_t size,
                               std::atomic<int32_t>& progress, ReadBuffer& arena,
-                              OpenBudget& budget) {
-    return SizeClassReader(size, progress, arena, budget).Run(files);
+                              SharedReading& shared) {
+    return SizeClassReader(size, progress, arena, shared).Run(files);
 }
 
 }  // namespace twinrake

@@ -1,6 +1,7 @@
 // Splits the catalogue's files of one size into sets of identical files, reading each file
-// once, side by side with the others of its size, and declaring files identical only after
-// every byte has been compared with the set's first file and neither changed meanwhile.
+// once where it can, side by side with the others of its size, and declaring files identical
+// only after every byte has been compared with the set's first file and neither changed
+// meanwhile.
 #pragma once
 
 #include <atomic>
@@ -41,6 +42,11 @@ struct SizeClassResult {
     std::vector<PassedFile> passed;  // in catalogue order, each file once
 };
 
+// Whether two stamps show one and the same version of one file: the same file, with the same
+// length, last write, last change and number of names. Whatever the system does to a file
+// that is written, truncated, replaced or renamed over shows in one of them.
+bool SameVersion(const platform::FileStamp& a, const platform::FileStamp& b);
+
 // The files the readers of one search may hold open at once, all threads together. A reader
 // takes all the files it needs for one comparison at once or waits, so no two readers can
 // wait for each other.
@@ -64,9 +70,33 @@ class OpenBudget {
     std::condition_variable released_;
     size_t total_;
     size_t held_ = 0;
-    std::chrono::steady_clock::time_point lastOpened_;
     std::chrono::steady_clock::time_point stuckSince_;
     bool stuck_ = false;
+};
+
+// The bytes of blocks that the readers of one search may hold in memory at once, all threads
+// together: many readers keep the disk busy, and this keeps them from taking memory in
+// proportion. A reader holds at most one share at a time and no other wait while it does.
+class BlockMemory {
+  public:
+    explicit BlockMemory(size_t total) : total_(total) {}
+    size_t Total() const { return total_; }
+    // Waits until `bytes` (at most the total) are free and takes them; gives what it took.
+    size_t Take(size_t bytes);
+    void Give(size_t bytes);
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable given_;
+    const size_t total_;
+    size_t held_ = 0;
+};
+
+// What all readers of one search share.
+struct SharedReading {
+    OpenBudget& openFiles;
+    BlockMemory& blocks;
+    size_t digestThreads;  // how many threads take the digests of one large size at once
 };
 
 // `files` share `size` (> 0) and stand in catalogue order. Gives the sets of two or more
@@ -79,7 +109,7 @@ class OpenBudget {
 // since a fresh block each time would cost a mapping and its page faults.
 SizeClassResult IdenticalSets(const std::vector<SizeClassFile>& files, int64_t size,
                               std::atomic<int32_t>& progress, ReadBuffer& arena,
-                              OpenBudget& budget);
+                              SharedReading& shared);
 
 // At most this many files of one size are compared side by side; larger classes are first
 // split by a digest of each whole file, read one file at a time.

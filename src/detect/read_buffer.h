@@ -30,7 +30,6 @@ class ReadBuffer {
     char* data() const { return data_; }
     size_t size() const { return size_; }
 
-  private:
     void Release() {
         if (data_ != nullptr) {
             ::operator delete(data_, kAlignment);
@@ -39,6 +38,7 @@ class ReadBuffer {
         }
     }
 
+  private:
     char* data_ = nullptr;
     size_t size_ = 0;
 };

@@ -79,7 +79,20 @@ struct SizeClassJob {
     bool done = false;  // guarded by the readers' mutex
 };
 
-int32_t readerThreads = 0;  // 0: one per core, at most four
+int32_t readerThreads = 0;  // 0: as many as keep the disk busy, see ReaderThreads
+
+// A disk gives its speed only with many requests in flight, and a reader waiting for the disk
+// needs no core: several readers per core, within bounds.
+size_t ReaderThreads() {
+    if (readerThreads > 0) {
+        return static_cast<size_t>(readerThreads);
+    }
+    return std::clamp<size_t>(8 * std::max(1u, std::thread::hardware_concurrency()), 8, 32);
+}
+
+// The bytes of blocks all readers together may hold: enough for the largest side-by-side
+// comparison and a few smaller ones at once.
+constexpr size_t kBlockMemory = 2 * kMaxOpenFiles * 4096;
 
 // How long the window waits for a reader at most before it tells how far the search is.
 constexpr auto kWaitStep = std::chrono::milliseconds(20);
@@ -91,11 +104,13 @@ class SizeClassReaders {
   public:
     SizeClassReaders(const FileCatalogue& catalogue, const SizeIndex& index,
                      std::deque<SizeClassJob>& jobs)
-        : catalogue_(catalogue), index_(index), jobs_(jobs), budget_(platform::OpenFileBudget()) {
-        size_t count = readerThreads > 0
-                           ? static_cast<size_t>(readerThreads)
-                           : std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 4);
-        count = std::min(count, jobs.size());
+        : catalogue_(catalogue),
+          index_(index),
+          jobs_(jobs),
+          budget_(platform::OpenFileBudget()),
+          blocks_(kBlockMemory),
+          shared_{budget_, blocks_, ReaderThreads()} {
+        size_t count = std::min(ReaderThreads(), jobs.size());
         for (size_t i = 0; i < count; ++i) {
             threads_.emplace_back([this] { Work(); });
         }
@@ -151,7 +166,7 @@ class SizeClassReaders {
                 files.push_back({entry, PathOf(catalogue_[entry])});
             }
             SizeClassResult result =
-                IdenticalSets(files, catalogue_[job.head].size, job.progress, arena, budget_);
+                IdenticalSets(files, catalogue_[job.head].size, job.progress, arena, shared_);
             {
                 std::lock_guard lock(mutex_);
                 job.sets = std::move(result.sets);
@@ -167,6 +182,8 @@ class SizeClassReaders {
     const SizeIndex& index_;
     std::deque<SizeClassJob>& jobs_;
     OpenBudget budget_;
+    BlockMemory blocks_;
+    SharedReading shared_;
     std::atomic<size_t> next_{0};
     std::atomic<int64_t> finishedCount_{0};
     std::mutex mutex_;
@@ -226,18 +243,13 @@ void FindDuplicates(AppState& state) {
     size_t nextJob = 0;
 
     for (uint32_t r = 0; r < static_cast<uint32_t>(total); ++r) {
-        FileEntry& reference = catalogue[r];
-        reference.matched = 0;
+        const FileEntry& reference = catalogue[r];
         progress.FileShare(0);
         if (nextJob < jobs.size() && jobs[nextJob].head == r) {
             SizeClassJob& job = jobs[nextJob++];
             readers.WaitFor(job, reference.size >= kProgressThreshold, progress);
             TellPassed(state, job.passed);
             for (IdenticalSet& set : job.sets) {
-                // Placed in a group: kept out of later groups until its own turn.
-                for (size_t k = 1; k < set.size(); ++k) {
-                    catalogue[set[k].entry].matched = 1;
-                }
                 uint32_t head = set.front().entry;
                 pending.emplace(head, std::move(set));
             }

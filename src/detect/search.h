@@ -15,7 +15,8 @@ namespace twinrake {
 // when set, is told of each.
 void FindDuplicates(AppState& state);
 
-// How many threads read the sizes' files: `count`, or one per core (at most four) for 0.
+// How many threads read the sizes' files: `count`, or for 0 as many as keep a disk busy
+// (eight per core, at least 8 and at most 32).
 void SetSearchThreads(int32_t count);
 
 }  // namespace twinrake

@@ -33,7 +33,7 @@ bool AnotherCopyRemains(const AppState& state, const DuplicateGroup& group,
     MemberList::iterator member = group.firstMember;
     for (int32_t k = 0; k < group.memberCount; ++k, ++member) {
         if (member != marked &&
-            StillCopies(state.programDirectory, markedPath,
+            CompareFiles(state.programDirectory, markedPath,
                         FullPath(member->directory(), member->name()), *state.progress)) {
             return true;
         }

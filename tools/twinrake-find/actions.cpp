@@ -57,7 +57,7 @@ MemberOutcome Act(const twinrake::AppState& state, const twinrake::GroupMember& 
     // The file system compares the bytes itself when it shares blocks; otherwise this is
     // what makes sure the kept file still holds the member's bytes, as a file of its own.
     if ((options.action != Action::kReflink || options.dryRun) &&
-        !twinrake::StillCopies(state.programDirectory, path, keptPath, *state.progress)) {
+        !twinrake::CompareFiles(state.programDirectory, path, keptPath, *state.progress)) {
         outcome.reason = "no longer holds the same bytes as " + keptPath;
         return outcome;
     }
