@@ -1,13 +1,55 @@
+// The scan, and where its threads are:
+//
+//   ScanFolder (the calling thread) walks the tree depth first and pre-order, each folder's
+//   entries in listing order, and appends every file to the catalogue. It reads no listing
+//   itself: it takes each folder's listing when its turn comes, and while it waits for one
+//   it tells `progress` that it still runs.
+//
+//   Listing readers read the listings of folders ahead of the walk, the one the walk needs
+//   next first: a folder's subfolders become known when its listing is read, and the reader
+//   that read it queues them. There is one reader per core while the listings come from
+//   memory, and up to ListingThreads once they wait for the disk, which answers many
+//   look-ups at once far faster than one after another. At most kReadAhead listings wait for
+//   the walk; the one it waits for is always read.
+//
+// The catalogue order is the one a walk on one thread gives; so are the reports of what was
+// passed over, made as the walk reaches each folder. No listing stays open while another is
+// read, so neither depth nor the open-file limit cuts the walk short: a reader refused for
+// want of descriptors leaves the reading to one reader, which waits until there are some.
 #include "catalogue/scan.h"
 
-#include <unordered_map>
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <thread>
 #include <vector>
 
+#include "catalogue/disk_pace.h"
 #include "platform/files.h"
 
 namespace twinrake {
 
 namespace {
+
+constexpr size_t kReadAhead = 1024;
+// How long the walk waits for a listing before it tells `progress` again.
+constexpr auto kWaitStep = std::chrono::milliseconds(20);
+// How long a reader refused for want of descriptors waits before it tries again, and how long
+// it goes on trying while nothing else holds one.
+constexpr auto kRetryPause = std::chrono::milliseconds(10);
+constexpr auto kPatience = std::chrono::seconds(30);
+
+size_t Cores() {
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+size_t ListingThreads(bool diskBound) {
+    return diskBound ? std::clamp<size_t>(8 * Cores(), 8, 16) : Cores();
+}
 
 std::string Child(const std::string& folderText, const std::string& name) {
     std::string child = folderText;
@@ -16,89 +58,300 @@ std::string Child(const std::string& folderText, const std::string& name) {
     return child;
 }
 
-// One folder on the descent path: its entries and where the walk stands in them.
-struct Level {
-    std::string folderText;
+bool IsDots(const std::string& name) {
+    return name == "." || name == "..";
+}
+
+// A folder of the tree, from the moment its parent's listing named it until the walk has
+// left it.
+struct Folder {
+    Folder(std::string folderText, Folder* above, uint32_t index)
+        : text(std::move(folderText)),
+          parent(above),
+          indexInParent(index),
+          depth(above == nullptr ? 0 : above->depth + 1) {}
+
+    const std::string text;
+    Folder* const parent;
+    const uint32_t indexInParent;  // among the parent's subfolders
+    const size_t depth;
+
+    // Written by the reader that reads it, then read by the walk.
+    bool read = false;
+    platform::Error error;                // it could not be listed
+    const Folder* leadsBackTo = nullptr;  // a folder above it that it is again
     platform::FolderListing listing;
-    size_t next = 0;
+    std::vector<std::unique_ptr<Folder>> subfolders;  // in listing order
+};
+
+// The order in which the walk meets two folders: depth first, pre-order.
+struct WalkOrder {
+    bool operator()(const Folder* a, const Folder* b) const {
+        if (a == b) {
+            return false;
+        }
+        // Up to one depth, then up to the common folder above both.
+        while (a->depth > b->depth) {
+            if (a->parent == b) {
+                return false;  // b is above a: the walk meets b first
+            }
+            a = a->parent;
+        }
+        while (b->depth > a->depth) {
+            if (b->parent == a) {
+                return true;
+            }
+            b = b->parent;
+        }
+        while (a->parent != b->parent) {
+            a = a->parent;
+            b = b->parent;
+        }
+        return a->indexInParent < b->indexInParent;
+    }
+};
+
+class ListingReaders {
+  public:
+    explicit ListingReaders(const std::string& pattern) : pattern_(pattern) {
+        pace_.WhenWaiting([this] {
+            std::lock_guard lock(mutex_);
+            StartReaderIfUseful();
+        });
+    }
+    ~ListingReaders() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        for (std::thread& thread : threads_) {
+            thread.join();
+        }
+    }
+    ListingReaders(const ListingReaders&) = delete;
+    ListingReaders& operator=(const ListingReaders&) = delete;
+
+    void Queue(Folder* folder) {
+        std::lock_guard lock(mutex_);
+        queued_.insert(folder);
+        StartReaderIfUseful();
+        changed_.notify_all();
+    }
+
+    // Waits until `folder` is read, telling `progress` meanwhile; the listing is the walk's
+    // from then on.
+    void WaitFor(Folder* folder, Progress& progress) {
+        std::unique_lock lock(mutex_);
+        while (!folder->read) {
+            wanted_ = folder;
+            changed_.notify_all();
+            if (!changed_.wait_for(lock, kWaitStep, [&] { return folder->read; })) {
+                lock.unlock();
+                progress.StillRunning();
+                lock.lock();
+            }
+        }
+        wanted_ = nullptr;
+        --waiting_;
+        changed_.notify_all();
+    }
+
+  private:
+    // One more reader while there is more queued than the readers take on; one alone once
+    // the system ran out of descriptors.
+    void StartReaderIfUseful() {
+        const size_t most = outOfHandles_ ? 1 : ListingThreads(pace_.Waiting());
+        for (size_t wanted = queued_.size(); threads_.size() < most && wanted > idle_; --wanted) {
+            threads_.emplace_back([this] { Work(); });
+            ++idle_;  // it counts itself once it runs
+        }
+    }
+
+    bool MayTake() const {
+        if (queued_.empty() || (outOfHandles_ && busy_ > 0)) {
+            return false;
+        }
+        return waiting_ < kReadAhead || *queued_.begin() == wanted_;
+    }
+
+    void Work() {
+        std::unique_lock lock(mutex_);
+        --idle_;  // counted when it was started
+        for (;;) {
+            ++idle_;
+            changed_.wait(lock, [&] { return stop_ || MayTake(); });
+            --idle_;
+            if (stop_) {
+                return;
+            }
+            Folder* folder = *queued_.begin();
+            queued_.erase(queued_.begin());
+            ++busy_;
+            lock.unlock();
+            Read(*folder);
+            lock.lock();
+            --busy_;
+            if (Refused(*folder)) {
+                // A lack of descriptors says nothing of the folder: it goes back, and from
+                // now on one reader alone reads, with as few descriptors as the walk itself.
+                outOfHandles_ = true;
+                queued_.insert(folder);
+                lock.unlock();
+                std::this_thread::sleep_for(kRetryPause);
+                lock.lock();
+                continue;
+            }
+            folder->read = true;
+            ++waiting_;
+            for (const auto& subfolder : folder->subfolders) {
+                queued_.insert(subfolder.get());
+            }
+            StartReaderIfUseful();
+            changed_.notify_all();
+        }
+    }
+
+    // Whether `folder` was refused for want of descriptors and should be read again: only
+    // until no reader has got anywhere for kPatience. Called with the lock held.
+    bool Refused(const Folder& folder) {
+        if (!folder.error.Is(platform::ErrorKind::NoHandles)) {
+            refusedSince_.reset();
+            return false;
+        }
+        auto now = std::chrono::steady_clock::now();
+        if (!refusedSince_) {
+            refusedSince_ = now;
+        }
+        return now - *refusedSince_ < kPatience;
+    }
+
+    // Reads the listing of `folder` and names its subfolders.
+    void Read(Folder& folder) {
+        folder.subfolders.clear();
+        folder.leadsBackTo = nullptr;
+        auto start = std::chrono::steady_clock::now();
+        folder.error = platform::ReadFolder(folder.text, pattern_, folder.listing);
+        pace_.Note(std::chrono::steady_clock::now() - start,
+                   static_cast<uint32_t>(folder.listing.entries.size() + 1));
+        if (folder.error) {
+            return;
+        }
+        if (folder.listing.identityKnown) {
+            for (const Folder* above = folder.parent; above != nullptr; above = above->parent) {
+                if (above->listing.identityKnown &&
+                    above->listing.identity == folder.listing.identity) {
+                    folder.leadsBackTo = above;  // walking it would never end
+                    return;
+                }
+            }
+        }
+        uint32_t index = 0;
+        for (const platform::ListingEntry& entry : folder.listing.entries) {
+            if (entry.isFolder && !IsDots(entry.name)) {
+                folder.subfolders.push_back(
+                    std::make_unique<Folder>(Child(folder.text, entry.name), &folder, index++));
+            }
+        }
+    }
+
+    const std::string& pattern_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::set<Folder*, WalkOrder> queued_;
+    std::vector<std::thread> threads_;
+    const Folder* wanted_ = nullptr;  // the folder the walk waits for
+    size_t waiting_ = 0;              // read, and not yet taken by the walk
+    size_t idle_ = 0;
+    size_t busy_ = 0;
+    bool outOfHandles_ = false;
+    bool stop_ = false;
+    DiskPace pace_;
+    std::optional<std::chrono::steady_clock::time_point> refusedSince_;
+};
+
+// One folder on the walk's path: where the walk stands in its entries.
+struct Level {
+    std::unique_ptr<Folder> folder;
+    size_t nextEntry = 0;
+    size_t nextSubfolder = 0;
     // Registered on the first file only, so folders without files cost nothing.
     const CatalogueFolder* directory = nullptr;
 };
 
-struct IdentityHash {
-    size_t operator()(const platform::FileIdentity& identity) const {
-        return std::hash<uint64_t>()(identity.index * 0x9E3779B97F4A7C15ULL ^ identity.volume);
-    }
-};
-
-// The folders from the added one down to the one being walked. A walk holds the listings it
-// still has to go through in memory, never an open listing, so any depth can be walked.
-class DescentPath {
+class Walk {
   public:
-    DescentPath(const std::string& pattern, const PassedOverSink& passedOver)
-        : pattern_(pattern), passedOver_(passedOver) {}
+    Walk(FileCatalogue& catalogue, const std::string& pattern, const PassedOverSink& passedOver,
+         Progress& progress)
+        : catalogue_(catalogue), readers_(pattern), passedOver_(passedOver), progress_(progress) {}
 
-    bool Empty() const { return depth_ == 0; }
-    Level& Deepest() { return levels_[depth_ - 1]; }
-
-    // Reads the whole listing of `folderText` and makes it the deepest level (which may move
-    // the levels above), unless it cannot be listed or is a folder already on the path. A
-    // level's storage is kept for the next folder at its depth.
-    bool Enter(std::string folderText) {
-        if (depth_ == levels_.size()) {
-            levels_.emplace_back();
-        }
-        Level& level = levels_[depth_];
-        level.folderText = std::move(folderText);
-        level.next = 0;
-        level.directory = nullptr;
-        if (platform::Error error =
-                platform::ReadFolder(level.folderText, pattern_, level.listing)) {
-            Tell(level.folderText, platform::ErrorText(error));
-            return false;
-        }
-        if (level.listing.brokeOff) {
-            Tell(level.folderText,
-                 "listing broke off: " + platform::ErrorText(level.listing.brokeOff));
-        }
-        for (const platform::UnreadableEntry& entry : level.listing.unreadable) {
-            Tell(Child(level.folderText, entry.name), platform::ErrorText(entry.error));
-        }
-        if (level.listing.identityKnown) {
-            auto [at, added] = onPath_.try_emplace(level.listing.identity, depth_);
-            if (!added) {
-                // A link back to a folder above: walking it would never end.
-                Tell(level.folderText, "leads back to " + levels_[at->second].folderText);
-                return false;
+    // Walks `folderText` and everything below it; false when it could not be listed.
+    bool Run(std::string folderText) {
+        auto top = std::make_unique<Folder>(std::move(folderText), nullptr, 0);
+        Folder* first = top.get();
+        readers_.Queue(first);
+        bool listed = Enter(std::move(top));
+        while (!path_.empty()) {
+            Level& level = path_.back();
+            Folder& folder = *level.folder;
+            if (level.nextEntry == folder.listing.entries.size()) {
+                path_.pop_back();
+                progress_.Catalogued(catalogue_.Count());
+                continue;
+            }
+            const platform::ListingEntry& entry = folder.listing.entries[level.nextEntry++];
+            if (!entry.isFolder) {
+                if (level.directory == nullptr) {
+                    level.directory = catalogue_.AddDirectory(folder.text, folder.listing.identity);
+                }
+                catalogue_.Append(level.directory, entry.name, entry.size);
+            } else if (!IsDots(entry.name)) {
+                Enter(std::move(folder.subfolders[level.nextSubfolder++]));  // `level` may move
             }
         }
-        ++depth_;
-        return true;
-    }
-
-    void Leave() {
-        if (Deepest().listing.identityKnown) {
-            onPath_.erase(Deepest().listing.identity);
-        }
-        --depth_;
+        return listed;
     }
 
   private:
-    void Tell(const std::string& folderText, std::string reason) {
-        if (!passedOver_) {
-            return;
+    // Takes `folder`'s listing when it is read and makes it the deepest level, unless it
+    // could not be listed or is a folder already on the path.
+    bool Enter(std::unique_ptr<Folder> folder) {
+        readers_.WaitFor(folder.get(), progress_);
+        if (folder->error) {
+            Tell(folder->text, platform::ErrorText(folder->error));
+            return false;
         }
-        // The root folder's text is empty; its path is the separator alone.
-        std::string path =
-            folderText.empty() ? std::string(1, platform::kPathSeparator) : folderText;
-        passedOver_(PassedOver{std::move(path), std::move(reason)});
+        if (folder->listing.brokeOff) {
+            Tell(folder->text,
+                 "listing broke off: " + platform::ErrorText(folder->listing.brokeOff));
+        }
+        for (const platform::UnreadableEntry& entry : folder->listing.unreadable) {
+            Tell(Child(folder->text, entry.name), platform::ErrorText(entry.error));
+        }
+        if (folder->leadsBackTo != nullptr) {
+            Tell(folder->text, "leads back to " + Shown(folder->leadsBackTo->text));
+            return false;
+        }
+        path_.push_back(Level{std::move(folder)});
+        return true;
     }
 
-    const std::string& pattern_;
+    // The root folder's text is empty; its path is the separator alone.
+    static std::string Shown(const std::string& folderText) {
+        return folderText.empty() ? std::string(1, platform::kPathSeparator) : folderText;
+    }
+
+    void Tell(const std::string& folderText, std::string reason) {
+        if (passedOver_) {
+            passedOver_(PassedOver{Shown(folderText), std::move(reason)});
+        }
+    }
+
+    FileCatalogue& catalogue_;
+    ListingReaders readers_;
     const PassedOverSink& passedOver_;
-    std::vector<Level> levels_;  // those below depth_ are spare
-    size_t depth_ = 0;
-    std::unordered_map<platform::FileIdentity, size_t, IdentityHash> onPath_;
+    Progress& progress_;
+    std::vector<Level> path_;
 };
 
 }  // namespace
@@ -118,29 +371,7 @@ bool ScanFolder(FileCatalogue& catalogue, const std::string& programDirectory,
     // folder during the walk, so once is enough.
     (void)platform::MakeCurrentDirectory(programDirectory);
     progress.ScanBegins(catalogue.Count());
-    DescentPath path(pattern, passedOver);
-    const bool listed = path.Enter(std::move(folderText));
-    while (!path.Empty()) {
-        Level& level = path.Deepest();
-        if (level.next == level.listing.entries.size()) {
-            path.Leave();
-            progress.Catalogued(catalogue.Count());
-            continue;
-        }
-        platform::ListingEntry& entry = level.listing.entries[level.next++];
-        if (entry.isFolder) {
-            if (entry.name == "." || entry.name == "..") {
-                continue;
-            }
-            path.Enter(Child(level.folderText, entry.name));  // `level` may have moved
-        } else {
-            if (level.directory == nullptr) {
-                level.directory = catalogue.AddDirectory(level.folderText, level.listing.identity);
-            }
-            catalogue.Append(level.directory, entry.name, entry.size);
-        }
-    }
-    return listed;
+    return Walk(catalogue, pattern, passedOver, progress).Run(std::move(folderText));
 }
 
 }  // namespace twinrake

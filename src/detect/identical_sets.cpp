@@ -27,13 +27,13 @@
 #include <cstring>
 #include <numeric>
 #include <optional>
-#include <thread>
 #include <unordered_set>
 #include <utility>
 
 #define XXH_INLINE_ALL
 #include <xxhash.h>
 
+#include "catalogue/lists.h"
 #include "detect/compare.h"
 
 namespace twinrake {
@@ -49,14 +49,18 @@ constexpr size_t kLinearSplit = 8;
 constexpr auto kPatience = std::chrono::seconds(30);
 // How long a refused reader waits for others to close before it tries again.
 constexpr auto kRetryPause = std::chrono::milliseconds(10);
-// A reader's own block storage beyond this goes back after each size: held by many readers,
-// it would make memory grow with the number of threads.
-constexpr size_t kArenaKept = 256 * 1024;
+// A reader takes at most this share of the block memory for one step, unless its files need
+// more at a page each: the others go on meanwhile.
+constexpr size_t kFairShare = 4;
 
 // What a file that changed while it was read, or since it was listed, is passed over for.
 const platform::Error kChanged = platform::Failed(platform::ErrorKind::Changed);
 
 }  // namespace
+
+std::string SizeClassFile::Path() const {
+    return FullPath(directory, name);
+}
 
 bool SameVersion(const platform::FileStamp& a, const platform::FileStamp& b) {
     return a.identity == b.identity && a.length == b.length && a.modified == b.modified &&
@@ -106,20 +110,69 @@ bool OpenBudget::GivenUp() const {
     return stuck_ && std::chrono::steady_clock::now() - stuckSince_ > kPatience;
 }
 
-size_t BlockMemory::Take(size_t bytes) {
-    bytes = std::min(bytes, total_);
-    std::unique_lock lock(mutex_);
-    given_.wait(lock, [&] { return held_ + bytes <= total_; });
-    held_ += bytes;
-    return bytes;
+BlockMemory::BlockMemory(size_t slots)
+    : slots_(std::max(slots, kFewestSlots)), memory_(slots_ * kSlot) {
+    for (size_t k = slots_; k-- > 0;) {
+        free_.push_back(memory_.data() + k * kSlot);
+    }
 }
 
-void BlockMemory::Give(size_t bytes) {
+std::vector<char*> BlockMemory::Take(size_t count) {
+    count = std::clamp<size_t>(count, 1, slots_);
+    std::unique_lock lock(mutex_);
+    given_.wait(lock, [&] { return free_.size() >= count; });
+    std::vector<char*> taken(free_.end() - static_cast<ptrdiff_t>(count), free_.end());
+    free_.resize(free_.size() - count);
+    return taken;
+}
+
+void BlockMemory::Give(const std::vector<char*>& slots) {
     {
         std::lock_guard lock(mutex_);
-        held_ -= bytes;
+        free_.insert(free_.end(), slots.begin(), slots.end());
     }
     given_.notify_all();
+}
+
+void SharedWork::Share(const std::function<void()>& work) {
+    auto offer = std::make_shared<Offer>(Offer{&work});
+    {
+        std::lock_guard lock(mutex_);
+        offers_.push_back(offer);
+    }
+    changed_.notify_all();
+    work();
+    std::unique_lock lock(mutex_);
+    std::erase(offers_, offer);
+    changed_.wait(lock, [&] { return offer->running == 0; });
+}
+
+bool SharedWork::Join(std::chrono::milliseconds patience) {
+    std::shared_ptr<Offer> offer;
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, patience, [&] { return closed_ || !offers_.empty(); });
+        if (offers_.empty()) {
+            return false;
+        }
+        offer = offers_.front();
+        ++offer->running;
+    }
+    (*offer->work)();
+    {
+        std::lock_guard lock(mutex_);
+        --offer->running;
+    }
+    changed_.notify_all();
+    return true;
+}
+
+void SharedWork::Close() {
+    {
+        std::lock_guard lock(mutex_);
+        closed_ = true;
+    }
+    changed_.notify_all();
 }
 
 namespace {
@@ -154,19 +207,32 @@ class BudgetLease {
     size_t count_ = 0;
 };
 
-// Bytes of block memory for one step of reading, given back when the step is over.
+// Slots of block memory for `blocks` blocks of `stride` bytes (a multiple of the page size, at
+// most a slot), given back when the reading they serve is over.
 class BlockLease {
   public:
-    BlockLease(BlockMemory& memory, size_t bytes) : memory_(memory), bytes_(memory.Take(bytes)) {}
-    ~BlockLease() { memory_.Give(bytes_); }
+    BlockLease(BlockMemory& memory, size_t blocks, size_t stride)
+        : memory_(memory),
+          perSlot_(BlockMemory::kSlot / stride),
+          stride_(stride),
+          slots_(memory.Take((blocks + perSlot_ - 1) / perSlot_)) {}
+    ~BlockLease() { memory_.Give(slots_); }
     BlockLease(const BlockLease&) = delete;
     BlockLease& operator=(const BlockLease&) = delete;
-    size_t Bytes() const { return bytes_; }
+
+    // Where block `i` goes.
+    char* Block(size_t i) const { return slots_[i / perSlot_] + (i % perSlot_) * stride_; }
 
   private:
     BlockMemory& memory_;
-    size_t bytes_;
+    const size_t perSlot_;
+    const size_t stride_;
+    const std::vector<char*> slots_;
 };
+
+size_t PageMultiple(size_t bytes) {
+    return (bytes + kMinBlock - 1) / kMinBlock * kMinBlock;
+}
 
 // A file of a size class, open for reading, closed when it goes.
 class OpenedFile {
@@ -184,7 +250,7 @@ class OpenedFile {
         return *this;
     }
 
-    platform::Error Open() { return platform::OpenForReading(file_->path, handle_, stamp_); }
+    platform::Error Open() { return platform::OpenForReading(file_->Path(), handle_, stamp_); }
     const SizeClassFile* File() const { return file_; }
     platform::OpenFile* Handle() const { return handle_; }
     const platform::FileStamp& Stamp() const { return stamp_; }
@@ -193,7 +259,7 @@ class OpenedFile {
     // still names it, and nothing about it changed.
     bool UnchangedByPath() const {
         platform::FileStamp now;
-        return !platform::StampOfPath(file_->path, now) && SameVersion(now, stamp_);
+        return !platform::StampOfPath(file_->Path(), now) && SameVersion(now, stamp_);
     }
     // The same, asked of the open file itself: enough where a path lookup follows later.
     bool UnchangedWhileOpen() const {
@@ -328,9 +394,8 @@ struct Digest {
 // The work on the files of one size.
 class SizeClassReader {
   public:
-    SizeClassReader(int64_t size, std::atomic<int32_t>& progress, ReadBuffer& arena,
-                    SharedReading& shared)
-        : size_(size), progress_(progress), arena_(arena), shared_(shared) {}
+    SizeClassReader(int64_t size, std::atomic<int32_t>& progress, SharedReading& shared)
+        : size_(size), progress_(progress), shared_(shared) {}
 
     SizeClassResult Run(const std::vector<SizeClassFile>& files) {
         if (files.size() < 2) {
@@ -348,9 +413,6 @@ class SizeClassReader {
                     CompareInTurns(subset, sets);
                 }
             }
-        }
-        if (arena_.size() > kArenaKept) {
-            arena_.Release();
         }
         return SizeClassResult{std::move(sets), PassedOnce(sets)};
     }
@@ -457,15 +519,20 @@ class SizeClassReader {
             for (const Group& group : alike) {
                 live += group.size();
             }
-            // Every block starts on a page of its own, where the kernel copies fastest.
-            BlockLease memory(shared_.blocks, live * std::min<size_t>(step, kMaxBlock));
-            size_t block = std::clamp(memory.Bytes() / live / kMinBlock * kMinBlock, kMinBlock,
+            // As large a block as the step allows and a fair share of the block memory holds,
+            // but never below a page: every block starts on a page of its own, where the
+            // kernel copies fastest.
+            const size_t share = shared_.blocks.Slots() * BlockMemory::kSlot / kFairShare;
+            size_t block = std::clamp(share / live / kMinBlock * kMinBlock, kMinBlock,
                                       std::min(step, kMaxBlock));
             size_t want =
                 static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(block), size_ - offset));
+            BlockLease memory(shared_.blocks, live, PageMultiple(want));
             std::vector<Group> next;
+            size_t first = 0;
             for (Group& group : alike) {
-                SplitGroupByBlock(group, want, next);
+                SplitGroupByBlock(group, want, memory, first, next);
+                first += group.size();
             }
             alike = std::move(next);
             offset += static_cast<int64_t>(want);
@@ -492,18 +559,19 @@ class SizeClassReader {
         }
     }
 
-    // Reads the next `want` bytes of every file of `group` and adds to `next` each run of two
-    // or more files whose blocks are equal; a file whose read fails or comes back short is
-    // passed over (it is not what was listed). The files of `group` are moved out or closed.
-    void SplitGroupByBlock(Group& group, size_t want, std::vector<Group>& next) {
-        const size_t stride = (want + kMinBlock - 1) / kMinBlock * kMinBlock;
-        arena_.Reserve(group.size() * stride);
+    // Reads the next `want` bytes of every file of `group`, into the blocks of `memory` from
+    // `first` on, and adds to `next` each run of two or more files whose blocks are equal; a
+    // file whose read fails or comes back short is passed over (it is not what was listed).
+    // The files of `group` are moved out or closed.
+    void SplitGroupByBlock(Group& group, size_t want, const BlockLease& memory, size_t first,
+                           std::vector<Group>& next) {
         Group readable;
         std::vector<const char*> blocks;
         for (OpenedFile& file : group) {
-            char* at = arena_.data() + readable.size() * stride;
+            char* at = memory.Block(first + readable.size());
             size_t got = 0;
-            platform::Error error = platform::ReadBytes(file.Handle(), at, want, got);
+            platform::Error error = Timed(
+                shared_.pace, [&] { return platform::ReadBytes(file.Handle(), at, want, got); });
             if (error || got != want) {
                 Pass(file.File(), error ? error : kChanged);
                 continue;
@@ -537,7 +605,7 @@ class SizeClassReader {
         }
     }
 
-    void DigestOf(const SizeClassFile* file, ReadBuffer& buffer, Digest& out) {
+    void DigestOf(const SizeClassFile* file, char* buffer, Digest& out) {
         OpenedFile open(file);
         BudgetLease lease(shared_.openFiles);
         if ((out.error = OpenAlone(open, lease))) {
@@ -549,14 +617,15 @@ class SizeClassReader {
         XXH3_128bits_reset(&state);
         for (int64_t offset = 0; whole && offset < size_;) {
             size_t want = static_cast<size_t>(
-                std::min<int64_t>(static_cast<int64_t>(buffer.size()), size_ - offset));
+                std::min<int64_t>(static_cast<int64_t>(BlockMemory::kSlot), size_ - offset));
             size_t got = 0;
-            if (platform::Error error =
-                    platform::ReadBytes(open.Handle(), buffer.data(), want, got)) {
+            if (platform::Error error = Timed(shared_.pace, [&] {
+                    return platform::ReadBytes(open.Handle(), buffer, want, got);
+                })) {
                 out.error = error;
             }
             whole = got == want;
-            XXH3_128bits_update(&state, buffer.data(), want);
+            XXH3_128bits_update(&state, buffer, want);
             offset += static_cast<int64_t>(want);
         }
         // A digest only rules pairs out, and whatever could still group is compared again
@@ -568,30 +637,22 @@ class SizeClassReader {
         out.value = XXH3_128bits_digest(&state);
     }
 
-    // Reads every file whole for a digest, the files shared out among threads, each file read
-    // on its own: the digests of many files are taken at once.
+    // Reads every file whole for a digest, each on its own; readers with nothing else to do
+    // join in, so that the digests of many files are taken at once.
     std::vector<Digest> DigestAll(const Candidates& files) {
         std::vector<Digest> digests(files.size());
         std::atomic<size_t> next{0};
         std::atomic<size_t> finished{0};
-        auto work = [&] {
-            ReadBuffer buffer(kMaxBlock);
+        const std::function<void()> work = [&] {
+            BlockLease buffer(shared_.blocks, 1, BlockMemory::kSlot);
             for (size_t i; (i = next.fetch_add(1)) < files.size();) {
-                DigestOf(files[i], buffer, digests[i]);
+                DigestOf(files[i], buffer.Block(0), digests[i]);
                 size_t done = finished.fetch_add(1, std::memory_order_relaxed) + 1;
                 progress_.store(static_cast<int32_t>(done * 100 / files.size()),
                                 std::memory_order_relaxed);
             }
         };
-        size_t threads = std::clamp<size_t>(files.size() / 16, 1, shared_.digestThreads);
-        std::vector<std::thread> helpers;
-        for (size_t t = 1; t < threads; ++t) {
-            helpers.emplace_back(work);
-        }
-        work();
-        for (std::thread& helper : helpers) {
-            helper.join();
-        }
+        shared_.work.Share(work);
         return digests;
     }
 
@@ -706,7 +767,6 @@ class SizeClassReader {
 
     const int64_t size_;
     std::atomic<int32_t>& progress_;
-    ReadBuffer& arena_;
     SharedReading& shared_;
     std::vector<PassedFile> passed_;
 };
@@ -714,9 +774,8 @@ class SizeClassReader {
 }  // namespace
 
 SizeClassResult IdenticalSets(const std::vector<SizeClassFile>& files, int64_t size,
-                              std::atomic<int32_t>& progress, ReadBuffer& arena,
-                              SharedReading& shared) {
-    return SizeClassReader(size, progress, arena, shared).Run(files);
+                              std::atomic<int32_t>& progress, SharedReading& shared) {
+    return SizeClassReader(size, progress, shared).Run(files);
 }
 
 }  // namespace twinrake

@@ -8,18 +8,26 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "catalogue/disk_pace.h"
 #include "detect/read_buffer.h"
 #include "platform/files.h"
 
 namespace twinrake {
 
+// A file of one size, its texts those of its catalogue entry: a size may have thousands of
+// files, and many readers hold one each.
 struct SizeClassFile {
-    uint32_t entry;    // catalogue index
-    std::string path;  // full path
+    uint32_t entry;  // catalogue index
+    std::string_view directory;
+    std::string_view name;
+    std::string Path() const;
 };
 
 // A file of a set, with its stamp as it was read.
@@ -41,6 +49,10 @@ struct SizeClassResult {
     std::vector<IdenticalSet> sets;  // each in catalogue order; in no particular order
     std::vector<PassedFile> passed;  // in catalogue order, each file once
 };
+
+// At most this many files of one size are compared side by side; larger classes are first
+// split by a digest of each whole file, read one file at a time.
+inline constexpr size_t kMaxOpenFiles = 256;
 
 // Whether two stamps show one and the same version of one file: the same file, with the same
 // length, last write, last change and number of names. Whatever the system does to a file
@@ -74,29 +86,61 @@ class OpenBudget {
     bool stuck_ = false;
 };
 
-// The bytes of blocks that the readers of one search may hold in memory at once, all threads
-// together: many readers keep the disk busy, and this keeps them from taking memory in
-// proportion. A reader holds at most one share at a time and no other wait while it does.
+// The memory that the readers of one search read blocks into, all threads together: many
+// readers keep the disk busy, and this keeps their memory from growing with their number. It
+// is made once, in slots of kSlot bytes, page-aligned; a reader takes the slots one step of
+// reading needs and gives them back after it, and holds no other wait while it has them.
 class BlockMemory {
   public:
-    explicit BlockMemory(size_t total) : total_(total) {}
-    size_t Total() const { return total_; }
-    // Waits until `bytes` (at most the total) are free and takes them; gives what it took.
-    size_t Take(size_t bytes);
-    void Give(size_t bytes);
+    static constexpr size_t kSlot = 64 * 1024;
+    // Enough for the most files compared side by side, at a page each.
+    static constexpr size_t kFewestSlots = kMaxOpenFiles * 4096 / kSlot;
+
+    // Makes `slots` slots, at least kFewestSlots.
+    explicit BlockMemory(size_t slots);
+    size_t Slots() const { return slots_; }
+    // Waits until `count` slots (at most all) are free and takes them.
+    std::vector<char*> Take(size_t count);
+    void Give(const std::vector<char*>& slots);
 
   private:
     std::mutex mutex_;
     std::condition_variable given_;
-    const size_t total_;
-    size_t held_ = 0;
+    const size_t slots_;
+    ReadBuffer memory_;
+    std::vector<char*> free_;
+};
+
+// Work of one reader that readers with nothing else to do may join: the digests of a size
+// with many files. The number of threads that read stays the number of readers.
+class SharedWork {
+  public:
+    // Runs `work` on the calling thread and on every thread that joins meanwhile, and returns
+    // once each run of it has returned. `work` may run on several threads at once and returns
+    // when nothing is left to do.
+    void Share(const std::function<void()>& work);
+    // Runs a share of some work on offer, waiting up to `patience` for one; false if none came.
+    bool Join(std::chrono::milliseconds patience);
+    // Wakes every thread that waits in Join.
+    void Close();
+
+  private:
+    struct Offer {
+        const std::function<void()>* work;
+        size_t running = 0;
+    };
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::shared_ptr<Offer>> offers_;
+    bool closed_ = false;
 };
 
 // What all readers of one search share.
 struct SharedReading {
     OpenBudget& openFiles;
     BlockMemory& blocks;
-    size_t digestThreads;  // how many threads take the digests of one large size at once
+    SharedWork& work;
+    DiskPace& pace;  // told how long each read takes
 };
 
 // `files` share `size` (> 0) and stand in catalogue order. Gives the sets of two or more
@@ -105,14 +149,8 @@ struct SharedReading {
 // named in `passed`; another name of a file earlier in `files` (PossiblySameFile) joins no set
 // and is not named. For files of 4096 bytes and more, `progress` follows the reading as a
 // percentage; it may be read from another thread. Touches no window, so it may run on any
-// thread. `arena` holds the blocks read side by side; one per thread, kept from size to size,
-// since a fresh block each time would cost a mapping and its page faults.
+// thread.
 SizeClassResult IdenticalSets(const std::vector<SizeClassFile>& files, int64_t size,
-                              std::atomic<int32_t>& progress, ReadBuffer& arena,
-                              SharedReading& shared);
-
-// At most this many files of one size are compared side by side; larger classes are first
-// split by a digest of each whole file, read one file at a time.
-inline constexpr size_t kMaxOpenFiles = 256;
+                              std::atomic<int32_t>& progress, SharedReading& shared);
 
 }  // namespace twinrake

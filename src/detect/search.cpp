@@ -79,20 +79,28 @@ struct SizeClassJob {
     bool done = false;  // guarded by the readers' mutex
 };
 
-int32_t readerThreads = 0;  // 0: as many as keep the disk busy, see ReaderThreads
+// A reader's list of a size's files beyond this many goes after the size.
+constexpr size_t kFilesKept = 1024;
 
-// A disk gives its speed only with many requests in flight, and a reader waiting for the disk
-// needs no core: several readers per core, within bounds.
-size_t ReaderThreads() {
+int32_t readerThreads = 0;  // 0: as the disk wants them, see ReaderThreads
+
+size_t Cores() {
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+// How many threads read: one per core while the files come from memory; once reads wait for
+// the disk, several per core, since a disk gives its speed only with many requests in flight
+// and a reader waiting for it needs no core.
+size_t ReaderThreads(bool diskBound) {
     if (readerThreads > 0) {
         return static_cast<size_t>(readerThreads);
     }
-    return std::clamp<size_t>(8 * std::max(1u, std::thread::hardware_concurrency()), 8, 32);
+    return diskBound ? std::clamp<size_t>(8 * Cores(), 8, 32) : Cores();
 }
 
-// The bytes of blocks all readers together may hold: enough for the largest side-by-side
-// comparison and a few smaller ones at once.
-constexpr size_t kBlockMemory = 2 * kMaxOpenFiles * 4096;
+// The block memory of all readers together: room for the largest side-by-side comparison at
+// a page a file twice over, and so for several smaller ones at once.
+constexpr size_t kBlockSlots = 2 * kMaxOpenFiles * 4096 / BlockMemory::kSlot;
 
 // How long the window waits for a reader at most before it tells how far the search is.
 constexpr auto kWaitStep = std::chrono::milliseconds(20);
@@ -108,16 +116,30 @@ class SizeClassReaders {
           index_(index),
           jobs_(jobs),
           budget_(platform::OpenFileBudget()),
-          blocks_(kBlockMemory),
-          shared_{budget_, blocks_, ReaderThreads()} {
-        size_t count = std::min(ReaderThreads(), jobs.size());
-        for (size_t i = 0; i < count; ++i) {
-            threads_.emplace_back([this] { Work(); });
-        }
+          blocks_(kBlockSlots),
+          shared_{budget_, blocks_, work_, pace_} {
+        pace_.WhenWaiting([this] {
+            std::lock_guard lock(mutex_);
+            AddReaders(ReaderThreads(true));
+        });
+        std::lock_guard lock(mutex_);
+        AddReaders(ReaderThreads(false));
     }
     ~SizeClassReaders() {
-        for (std::thread& thread : threads_) {
-            thread.join();
+        // Readers are only added by readers, so once the first has returned no more come.
+        std::vector<std::thread> threads;
+        for (;;) {
+            {
+                std::lock_guard lock(mutex_);
+                if (threads_.empty()) {
+                    break;
+                }
+                threads.swap(threads_);
+            }
+            for (std::thread& thread : threads) {
+                thread.join();
+            }
+            threads.clear();
         }
     }
     SizeClassReaders(const SizeClassReaders&) = delete;
@@ -153,37 +175,59 @@ class SizeClassReaders {
   private:
     void Work() {
         std::vector<SizeClassFile> files;
-        ReadBuffer arena;
         for (;;) {
             size_t at = next_.fetch_add(1);
             if (at >= jobs_.size()) {
-                return;
+                break;
             }
             SizeClassJob& job = jobs_[at];
             files.clear();
             for (uint32_t k = job.begin; k < job.end; ++k) {
                 uint32_t entry = index_.order[k];
-                files.push_back({entry, PathOf(catalogue_[entry])});
+                files.push_back({entry, catalogue_[entry].directory(), catalogue_[entry].name()});
             }
             SizeClassResult result =
-                IdenticalSets(files, catalogue_[job.head].size, job.progress, arena, shared_);
+                IdenticalSets(files, catalogue_[job.head].size, job.progress, shared_);
+            if (files.capacity() > kFilesKept) {
+                std::vector<SizeClassFile>().swap(files);  // many readers would each keep it
+            }
             {
                 std::lock_guard lock(mutex_);
                 job.sets = std::move(result.sets);
                 job.passed = std::move(result.passed);
                 job.done = true;
             }
-            finishedCount_.fetch_add(1, std::memory_order_relaxed);
+            if (finishedCount_.fetch_add(1, std::memory_order_relaxed) + 1 ==
+                static_cast<int64_t>(jobs_.size())) {
+                work_.Close();
+            }
             finished_.notify_all();
+        }
+        // No size left to take: help the readers still at work, until every size is read.
+        while (Finished() < static_cast<int64_t>(jobs_.size())) {
+            work_.Join(kWaitStep);
         }
     }
 
     const FileCatalogue& catalogue_;
     const SizeIndex& index_;
     std::deque<SizeClassJob>& jobs_;
+    // Starts readers until there are `wanted` (no more than sizes to read). Called with the
+    // lock held.
+    void AddReaders(size_t wanted) {
+        wanted = std::min(wanted, jobs_.size());
+        while (started_ < wanted) {
+            threads_.emplace_back([this] { Work(); });
+            ++started_;
+        }
+    }
+
     OpenBudget budget_;
     BlockMemory blocks_;
+    SharedWork work_;
+    DiskPace pace_;
     SharedReading shared_;
+    size_t started_ = 0;
     std::atomic<size_t> next_{0};
     std::atomic<int64_t> finishedCount_{0};
     std::mutex mutex_;

@@ -125,9 +125,9 @@ Error ReadFolder(const std::string& folder, const std::string& pattern, FolderLi
 
 struct OpenFile;  // a file open for reading
 
-// OpenForReading, ReadBytes, StampOfOpenFile, StampOfPath and CloseFile may run
-// on several threads at once (the search reads files of different sizes side by side);
-// ReadFolder belongs to one thread.
+// ReadFolder, OpenForReading, ReadBytes, StampOfOpenFile, StampOfPath and CloseFile may run
+// on several threads at once: the scan lists folders ahead of its walk, and the search reads
+// files of different sizes side by side.
 
 // Opens the regular file `path` for reading while others may still read it, at any path length,
 // not following a link in its last part, and gives the file's stamp at the moment of opening.

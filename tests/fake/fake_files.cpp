@@ -103,6 +103,7 @@ FileStamp StampOf(const std::string& path, const fakefs::File& file) {
 }  // namespace
 
 Error ReadFolder(const std::string& folder, const std::string& pattern, FolderListing& listing) {
+    std::lock_guard lock(fakefs::Lock());  // the scan lists folders on several threads
     fakefs::Tree& t = fakefs::State();
     t.listed.push_back(folder);
     t.patterns.push_back(pattern);

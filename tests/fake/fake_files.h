@@ -64,6 +64,6 @@ struct Tree {
 
 Tree& State();
 void Reset();
-std::mutex& Lock();  // held while a file is opened or closed
+std::mutex& Lock();  // held while a folder is listed or a file opened or closed
 
 }  // namespace fakefs
