@@ -12,6 +12,8 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,6 +31,7 @@ namespace {
 using testing_support::Content;
 using testing_support::Groups;
 using testing_support::GroupsOf;
+using testing_support::Numbered;
 using testing_support::TempTree;
 
 // Every file of the tree gets a last write long past, so that a change now always shows.
@@ -227,6 +230,47 @@ TEST_F(ChangeTest, FolderChangedBetweenItsListingAndTheLookAtItsEntries) {
             expected.push_back(tree.Path(path));
         }
         EXPECT_EQ(passed, expected);
+    }
+}
+
+// One thread per core reads while the files and listings come from memory; once the file
+// system takes as long as a disk does, more threads read at once, each with a request in
+// flight. Told by the threads that the hooks see.
+TEST_F(ChangeTest, ReadsThatWaitForTheDiskAreMadeByMoreThreads) {
+    TempTree tree;
+    for (int i = 0; i < 40; ++i) {
+        for (const char* copy : {"a", "b"}) {
+            tree.Write(std::string(copy) + "/" + Numbered("d", i) + "/f", Content(i, 100 + i));
+        }
+    }
+    const size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    for (bool slow : {false, true}) {
+        SCOPED_TRACE(slow ? "slow" : "from memory");
+        std::mutex mutex;
+        std::set<std::thread::id> listing;
+        std::set<std::thread::id> reading;
+        auto seen = [&](std::set<std::thread::id>& threads) {
+            if (slow) {
+                std::this_thread::sleep_for(std::chrono::microseconds(400));
+            }
+            std::lock_guard lock(mutex);
+            threads.insert(std::this_thread::get_id());
+        };
+        platform::test::SetAfterListing([&](const std::string&) { seen(listing); });
+        platform::test::SetAfterRead([&](uint64_t, int64_t) { seen(reading); });
+        state.fileCatalogue.Clear();
+        ScanFolder(state.fileCatalogue, state.programDirectory, tree.root(), "*.*", 0);
+        FindDuplicates(state);
+        platform::test::SetAfterListing(nullptr);
+        platform::test::SetAfterRead(nullptr);
+        EXPECT_EQ(state.groupList.size(), 40u);
+        if (slow) {
+            EXPECT_GT(listing.size(), cores);
+            EXPECT_GT(reading.size(), cores);
+        } else {
+            EXPECT_LE(listing.size(), cores);
+            EXPECT_LE(reading.size(), cores);
+        }
     }
 }
 
