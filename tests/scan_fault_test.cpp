@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "app/state.h"
 #include "catalogue/scan.h"
 #include "detect/compare.h"
 #include "detect/identical_sets.h"
+#include "detect/search.h"
 #include "fake_files.h"
 
 namespace twinrake {
@@ -274,6 +276,48 @@ TEST_F(ReadFaultTest, FirstFileThatChangesBetweenTurnsLeavesTheSet) {
     EXPECT_EQ(Sets(paths, 9000), (std::vector<std::vector<uint32_t>>{others}));
     EXPECT_EQ(passed, (std::vector<PassedFile>{Passed(0, 0)}));
     EXPECT_EQ(fs.openFiles, 0);
+}
+
+// On a disk that turns, one reader takes the sizes in the order their first files lie on the
+// disk, where on other disks the catalogue order decides; the groups come out the same.
+TEST_F(ReadFaultTest, OnASpinningDiskSizesAreReadInTheOrderOfTheirPlaceOnDisk) {
+    // Five sizes, a pair each, catalogued in the order of their sizes' first files.
+    const std::vector<uint64_t> places = {500, 100, 400, 200, 300};
+    Folder folder;
+    for (size_t k = 0; k < places.size(); ++k) {
+        for (const char* copy : {"a", "b"}) {
+            std::string name = std::string(copy) + std::to_string(k);
+            folder.entries.push_back({name, false, static_cast<int64_t>(10 + k)});
+            fs.files["/s/" + name] = {std::string(10 + k, 'x')};
+            fs.files["/s/" + name].place = places[k] + (copy[0] == 'b' ? 1 : 0);
+        }
+    }
+    // The listing order of "a" and "b" files: a0 b0 a1 b1 ...
+    std::stable_sort(folder.entries.begin(), folder.entries.end(),
+                     [](const Entry& x, const Entry& y) { return x.size < y.size; });
+    fs.folders["/s"] = folder;
+    for (bool spinning : {false, true}) {
+        SCOPED_TRACE(spinning ? "spinning" : "not spinning");
+        fs.spinning = spinning;
+        fs.opened.clear();
+        SetSearchThreads(spinning ? 0 : 1);  // a spinning disk gets one reader of itself
+        AppState state;
+        ASSERT_TRUE(ScanFolder(state.fileCatalogue, fs.programDirectory, "/s", "*.*", 0));
+        FindDuplicates(state);
+        SetSearchThreads(0);
+        EXPECT_EQ(state.groupList.size(), places.size());
+        // The files read for the comparisons, after a look at each size's first file where
+        // its place is asked for.
+        std::vector<std::string> read(fs.opened.begin() + (spinning ? 5 : 0), fs.opened.end());
+        std::vector<std::string> firsts;
+        for (size_t i = 0; i < read.size(); i += 2) {
+            firsts.push_back(read[i]);
+        }
+        EXPECT_EQ(firsts,
+                  spinning
+                      ? (std::vector<std::string>{"/s/a1", "/s/a3", "/s/a4", "/s/a2", "/s/a0"})
+                      : (std::vector<std::string>{"/s/a0", "/s/a1", "/s/a2", "/s/a3", "/s/a4"}));
+    }
 }
 
 }  // namespace

@@ -47,7 +47,12 @@ size_t Cores() {
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
-size_t ListingThreads(bool diskBound) {
+// One reader per core from memory, more once the disk sets the pace; one alone on a disk
+// that turns, which answers best one request at a time.
+size_t ListingThreads(bool spinning, bool diskBound) {
+    if (spinning) {
+        return 1;
+    }
     return diskBound ? std::clamp<size_t>(8 * Cores(), 8, 16) : Cores();
 }
 
@@ -113,7 +118,8 @@ struct WalkOrder {
 
 class ListingReaders {
   public:
-    explicit ListingReaders(const std::string& pattern) : pattern_(pattern) {
+    ListingReaders(const std::string& pattern, bool spinning)
+        : pattern_(pattern), spinning_(spinning) {
         pace_.WhenWaiting([this] {
             std::lock_guard lock(mutex_);
             StartReaderIfUseful();
@@ -161,7 +167,7 @@ class ListingReaders {
     // One more reader while there is more queued than the readers take on; one alone once
     // the system ran out of descriptors.
     void StartReaderIfUseful() {
-        const size_t most = outOfHandles_ ? 1 : ListingThreads(pace_.Waiting());
+        const size_t most = outOfHandles_ ? 1 : ListingThreads(spinning_, pace_.Waiting());
         for (size_t wanted = queued_.size(); threads_.size() < most && wanted > idle_; --wanted) {
             threads_.emplace_back([this] { Work(); });
             ++idle_;  // it counts itself once it runs
@@ -256,6 +262,7 @@ class ListingReaders {
     }
 
     const std::string& pattern_;
+    const bool spinning_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::set<Folder*, WalkOrder> queued_;
@@ -281,9 +288,12 @@ struct Level {
 
 class Walk {
   public:
-    Walk(FileCatalogue& catalogue, const std::string& pattern, const PassedOverSink& passedOver,
-         Progress& progress)
-        : catalogue_(catalogue), readers_(pattern), passedOver_(passedOver), progress_(progress) {}
+    Walk(FileCatalogue& catalogue, const std::string& pattern, bool spinning,
+         const PassedOverSink& passedOver, Progress& progress)
+        : catalogue_(catalogue),
+          readers_(pattern, spinning),
+          passedOver_(passedOver),
+          progress_(progress) {}
 
     // Walks `folderText` and everything below it; false when it could not be listed.
     bool Run(std::string folderText) {
@@ -371,7 +381,8 @@ bool ScanFolder(FileCatalogue& catalogue, const std::string& programDirectory,
     // folder during the walk, so once is enough.
     (void)platform::MakeCurrentDirectory(programDirectory);
     progress.ScanBegins(catalogue.Count());
-    return Walk(catalogue, pattern, passedOver, progress).Run(std::move(folderText));
+    const bool spinning = platform::OnSpinningDisk(folderText);
+    return Walk(catalogue, pattern, spinning, passedOver, progress).Run(std::move(folderText));
 }
 
 }  // namespace twinrake

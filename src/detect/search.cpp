@@ -88,14 +88,53 @@ size_t Cores() {
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
+// How the disk wants to be read.
+enum class Disk {
+    kFromMemory,  // the files come from memory, or the disk has not said otherwise yet
+    kWaiting,     // reads wait for a disk that answers many at once
+    kSpinning,    // a disk that turns: one request at a time, in the order of its blocks
+};
+
 // How many threads read: one per core while the files come from memory; once reads wait for
 // the disk, several per core, since a disk gives its speed only with many requests in flight
-// and a reader waiting for it needs no core.
-size_t ReaderThreads(bool diskBound) {
+// and a reader waiting for it needs no core; one alone for a disk that turns.
+size_t ReaderThreads(Disk disk) {
     if (readerThreads > 0) {
         return static_cast<size_t>(readerThreads);
     }
-    return diskBound ? std::clamp<size_t>(8 * Cores(), 8, 32) : Cores();
+    switch (disk) {
+        case Disk::kSpinning:
+            return 1;
+        case Disk::kWaiting:
+            return std::clamp<size_t>(8 * Cores(), 8, 32);
+        case Disk::kFromMemory:
+            break;
+    }
+    return Cores();
+}
+
+// The order in which the readers take the sizes: the catalogue order of their first files, in
+// which the window needs them; on a disk that turns, the order in which their first files lie
+// on it, so that its head moves one way rather than to and fro.
+std::vector<size_t> ReadingOrder(const std::deque<SizeClassJob>& jobs,
+                                 const FileCatalogue& catalogue, bool spinning) {
+    std::vector<size_t> order(jobs.size());
+    std::iota(order.begin(), order.end(), size_t{0});
+    if (!spinning) {
+        return order;
+    }
+    std::vector<uint64_t> place(jobs.size(), 0);
+    for (size_t k = 0; k < jobs.size(); ++k) {
+        platform::OpenFile* file = nullptr;
+        platform::FileStamp stamp;
+        if (!platform::OpenForReading(PathOf(catalogue[jobs[k].head]), file, stamp)) {
+            place[k] = platform::PlaceOnDisk(file);
+            platform::CloseFile(file);
+        }
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return place[a] < place[b]; });
+    return order;
 }
 
 // The block memory of all readers together: room for the largest side-by-side comparison at
@@ -111,19 +150,22 @@ constexpr auto kWaitStep = std::chrono::milliseconds(20);
 class SizeClassReaders {
   public:
     SizeClassReaders(const FileCatalogue& catalogue, const SizeIndex& index,
-                     std::deque<SizeClassJob>& jobs)
+                     std::deque<SizeClassJob>& jobs, bool spinning)
         : catalogue_(catalogue),
           index_(index),
           jobs_(jobs),
+          order_(ReadingOrder(jobs, catalogue, spinning)),
           budget_(platform::OpenFileBudget()),
           blocks_(kBlockSlots),
           shared_{budget_, blocks_, work_, pace_} {
-        pace_.WhenWaiting([this] {
-            std::lock_guard lock(mutex_);
-            AddReaders(ReaderThreads(true));
-        });
+        if (!spinning) {
+            pace_.WhenWaiting([this] {
+                std::lock_guard lock(mutex_);
+                AddReaders(ReaderThreads(Disk::kWaiting));
+            });
+        }
         std::lock_guard lock(mutex_);
-        AddReaders(ReaderThreads(false));
+        AddReaders(ReaderThreads(spinning ? Disk::kSpinning : Disk::kFromMemory));
     }
     ~SizeClassReaders() {
         // Readers are only added by readers, so once the first has returned no more come.
@@ -180,7 +222,7 @@ class SizeClassReaders {
             if (at >= jobs_.size()) {
                 break;
             }
-            SizeClassJob& job = jobs_[at];
+            SizeClassJob& job = jobs_[order_[at]];
             files.clear();
             for (uint32_t k = job.begin; k < job.end; ++k) {
                 uint32_t entry = index_.order[k];
@@ -209,9 +251,6 @@ class SizeClassReaders {
         }
     }
 
-    const FileCatalogue& catalogue_;
-    const SizeIndex& index_;
-    std::deque<SizeClassJob>& jobs_;
     // Starts readers until there are `wanted` (no more than sizes to read). Called with the
     // lock held.
     void AddReaders(size_t wanted) {
@@ -222,6 +261,10 @@ class SizeClassReaders {
         }
     }
 
+    const FileCatalogue& catalogue_;
+    const SizeIndex& index_;
+    std::deque<SizeClassJob>& jobs_;
+    const std::vector<size_t> order_;
     OpenBudget budget_;
     BlockMemory blocks_;
     SharedWork work_;
@@ -280,7 +323,10 @@ void FindDuplicates(AppState& state) {
     // Relative folders are taken from the program's folder; nothing changes it while the
     // readers run.
     (void)platform::MakeCurrentDirectory(state.programDirectory);
-    SizeClassReaders readers(catalogue, index, jobs);
+    // One disk for all: a search over several folders meets the same disk nearly always.
+    const bool spinning =
+        !jobs.empty() && platform::OnSpinningDisk(PathOf(catalogue[jobs.front().head]));
+    SizeClassReaders readers(catalogue, index, jobs, spinning);
     // Sets waiting for their first file's turn: the groups then stand in the catalogue order
     // of their first members.
     std::map<uint32_t, IdenticalSet> pending;

@@ -146,6 +146,16 @@ Error StampOfPath(const std::string& path, FileStamp& stamp);
 
 void CloseFile(OpenFile* file);
 
+// Whether `path` lies on a disk that turns, which reads fastest one request at a time and in
+// the order of its blocks. A virtual disk says it turns whatever backs it and counts as not;
+// so does anything unknown.
+bool OnSpinningDisk(const std::string& path);
+
+// Where the open file's data begins on its disk, to read many files in that order. Where the
+// file system does not say, the file's index: most hand out inode numbers in about the order
+// of their blocks.
+uint64_t PlaceOnDisk(OpenFile* file);
+
 // What a deletion expects to find: the file the user was shown, as the search compared it.
 struct ExpectedFile {
     FileIdentity folder;  // the folder that holds it, as its listing gave it

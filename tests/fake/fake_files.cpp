@@ -140,6 +140,7 @@ Error OpenForReading(const std::string& path, OpenFile*& open, FileStamp& stamp)
         return SystemError(fakefs::kNotFound);
     }
     fakefs::File& file = it->second;
+    t.opened.push_back(path);
     if (++file.opens == file.changesOnOpen) {
         file.content = file.changedContent;
         file.modified += 1;
@@ -186,6 +187,14 @@ Error StampOfPath(const std::string& path, FileStamp& stamp) {
     }
     stamp = StampOf(path, it->second);
     return Error{};
+}
+
+bool OnSpinningDisk(const std::string&) {
+    return fakefs::State().spinning;
+}
+
+uint64_t PlaceOnDisk(OpenFile* open) {
+    return open->file->place;
 }
 
 void CloseFile(OpenFile* open) {

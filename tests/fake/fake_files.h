@@ -38,6 +38,7 @@ struct File {
     int changesOnOpen = 0;
     std::string changedContent{};
     int opens = 0;
+    uint64_t place = 0;  // where it lies on its disk
 };
 
 inline constexpr int kNoHandles = 24;  // the error of an open refused for want of handles
@@ -59,7 +60,9 @@ struct Tree {
     // Opens beyond this many files at once are refused for want of handles, although the
     // budget below says more may be open: something else in the process holds handles.
     int handleLimit = 1 << 30;
-    size_t budget = 1024;  // what OpenFileBudget says
+    size_t budget = 1024;             // what OpenFileBudget says
+    bool spinning = false;            // what OnSpinningDisk says
+    std::vector<std::string> opened;  // every path opened, in order
 };
 
 Tree& State();

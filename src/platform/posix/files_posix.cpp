@@ -4,10 +4,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <linux/fiemap.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -499,6 +501,48 @@ void CloseFile(OpenFile* file) {
         close(file->fd);
         delete file;
     }
+}
+
+bool OnSpinningDisk(const std::string& path) {
+    struct stat info;
+    if (stat(path.empty() ? "/" : path.c_str(), &info) != 0 || major(info.st_dev) == 0) {
+        return false;  // no block device of its own: memory, network, overlay, ...
+    }
+    std::string device = "/sys/dev/block/" + std::to_string(major(info.st_dev)) + ":" +
+                         std::to_string(minor(info.st_dev));
+    char resolved[PATH_MAX];
+    if (realpath(device.c_str(), resolved) == nullptr) {
+        return false;
+    }
+    // Disks of virtual machines say they turn whatever backs them.
+    std::string where = resolved;
+    for (const char* virtualDisk : {"/virtio", "/vbd-", "/xen", "/vmbus", "/VMBUS"}) {
+        if (where.find(virtualDisk) != std::string::npos) {
+            return false;
+        }
+    }
+    // A partition's queue is its disk's.
+    for (const char* queue : {"/queue/rotational", "/../queue/rotational"}) {
+        if (FILE* flag = std::fopen((where + queue).c_str(), "r")) {
+            int rotational = std::fgetc(flag);
+            std::fclose(flag);
+            return rotational == '1';
+        }
+    }
+    return false;
+}
+
+uint64_t PlaceOnDisk(OpenFile* file) {
+    // The request with room for the one extent asked for after it.
+    alignas(fiemap) unsigned char request[sizeof(fiemap) + sizeof(fiemap_extent)] = {};
+    auto* map = reinterpret_cast<fiemap*>(request);
+    map->fm_length = FIEMAP_MAX_OFFSET;
+    map->fm_extent_count = 1;
+    if (ioctl(file->fd, FS_IOC_FIEMAP, map) == 0 && map->fm_mapped_extents == 1) {
+        return map->fm_extents[0].fe_physical;
+    }
+    struct stat info;
+    return fstat(file->fd, &info) == 0 ? static_cast<uint64_t>(info.st_ino) : 0;
 }
 
 namespace {

@@ -332,6 +332,17 @@ void CloseFile(OpenFile* file) {
     }
 }
 
+// Windows tells a seek penalty only to those who may open the volume itself; every disk is
+// read as one that does not turn.
+bool OnSpinningDisk(const std::string&) {
+    return false;
+}
+
+uint64_t PlaceOnDisk(OpenFile* file) {
+    FileStamp stamp;
+    return StampOfHandle(file->handle, stamp) ? 0 : stamp.identity.index;
+}
+
 namespace {
 
 Error GoneIsChanged(Error error) {
