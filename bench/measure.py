@@ -5,6 +5,11 @@ Every program is started directly (no shell), timed from start to exit, and its 
 resident memory taken with /usr/bin/time -f %M (so at least GNU time's own ~2 MiB; scan-bench
 reads its own VmHWM instead, which is exact). Runs of the programs on one tree are interleaved round by
 round, so that load from elsewhere on the machine spreads over all of them alike.
+
+Warm runs read every file of the tree first, so the page cache holds it. With --cold every
+run starts on an empty page cache instead (sync, then 3 written to /proc/sys/vm/drop_caches,
+which needs root), as the first search after a boot meets it. The tree "usr" is the machine's
+own /usr, made by nobody here.
 """
 
 import argparse
@@ -118,6 +123,13 @@ def groups_of(text):
     return groups
 
 
+def drop_caches():
+    """Empties the page cache and the caches of folders and inodes."""
+    os.sync()
+    with open("/proc/sys/vm/drop_caches", "w") as f:
+        f.write("3\n")
+
+
 def warm(tree):
     """Reads every file once, so the page cache holds the tree."""
     for folder, _, names in os.walk(tree):
@@ -151,10 +163,13 @@ def machine():
 def scan_benchmark(args, tree, workdir):
     bench = os.path.join(args.build, "bench", "scan-bench")
     find = ["find", tree, "-type", "f", "-printf", "%s %p\\n"]
-    run(find, workdir, args.timeout)  # warms the folders and inodes
+    if not args.cold:
+        run(find, workdir, args.timeout)  # warms the folders and inodes
     scans, empties, finds, inside = [], [], [], []
     entries = None
     for _ in range(args.runs):
+        if args.cold:
+            drop_caches()
         r = run([bench, tree], workdir, args.timeout, os.path.join(workdir, "scan.out"))
         fields = r.stdout.split()
         entries = int(fields[1])
@@ -164,6 +179,8 @@ def scan_benchmark(args, tree, workdir):
         e = run([bench, "--empty", tree], workdir, args.timeout, os.path.join(workdir, "e.out"))
         e.peak_kib = int(e.stdout.split()[5])
         empties.append(e)
+        if args.cold:
+            drop_caches()
         finds.append(run(find, workdir, args.timeout))
     scan_s = median([r.seconds for r in scans])
     find_s = median([r.seconds for r in finds])
@@ -171,7 +188,8 @@ def scan_benchmark(args, tree, workdir):
     empty_kib = median([r.peak_kib for r in empties])
     per_entry = (scan_kib - empty_kib) * 1024 / entries if entries else float("nan")
     lines = [
-        "Scan of %s: %d entries, median of %d runs, warm cache" % (tree, entries, args.runs),
+        "Scan of %s: %d entries, median of %d runs, %s cache" % (
+            tree, entries, args.runs, "cold" if args.cold else "warm"),
         "",
         "| what | median s | ratio to find | peak RSS MiB |",
         "|---|---:|---:|---:|",
@@ -192,7 +210,8 @@ def scan_benchmark(args, tree, workdir):
 
 def search_benchmark(args, name, tree, workdir):
     tools = [t for t in args.tools if t in SEARCH_TOOLS]
-    warm(tree)
+    if not args.cold:
+        warm(tree)
     runs = {t: [] for t in tools}
     first_output = {}
     for round_no in range(args.runs):
@@ -204,6 +223,8 @@ def search_benchmark(args, name, tree, workdir):
             out = os.path.join(workdir, "%s-%s.out" % (name, tool)) if keep else None
             cwd = os.path.join(workdir, tool)
             os.makedirs(cwd, exist_ok=True)  # rdfind and rmlint write their reports here
+            if args.cold:
+                drop_caches()
             r = run(search_argv(tool, args.build, tree), cwd, args.timeout, out)
             runs[tool].append(r)
             if keep and r.status != "timeout":
@@ -275,6 +296,8 @@ def main():
                         help="a program whose first run on a tree took longer is not repeated")
     parser.add_argument("--trees", default="scan a b c")
     parser.add_argument("--tools", default=" ".join(SEARCH_TOOLS))
+    parser.add_argument("--cold", action="store_true",
+                        help="empty the page cache before every run (needs root)")
     args = parser.parse_args()
     args.trees = args.trees.split()
     args.tools = args.tools.split()
@@ -287,7 +310,8 @@ def main():
     rows = []
     with tempfile.TemporaryDirectory(prefix="twinrake-bench-run-") as workdir:
         for name in args.trees:
-            tree = make_tree.tree_dir(os.path.abspath(args.root), name, args.scale)
+            tree = ("/usr" if name == "usr" else
+                    make_tree.tree_dir(os.path.abspath(args.root), name, args.scale))
             if not os.path.isdir(tree):
                 sys.exit("measure: no tree %s (run make_tree.py first)" % tree)
             if name == "scan":
@@ -299,7 +323,8 @@ def main():
                 rows += tree_rows
                 checks += tree_checks
     if rows:
-        print("Duplicate search, warm cache, median of %d runs" % args.runs)
+        print("Duplicate search, %s cache, median of %d runs" % (
+            "cold" if args.cold else "warm", args.runs))
         print()
         print("| tree | tool | median s | ratio to twinrake-find | peak RSS MiB | notes |")
         print("|---|---|---:|---:|---:|---|")

@@ -4,13 +4,16 @@
 # Environment (all optional):
 #   BENCH_ROOT     folder for the trees (default /tmp/twinrake-bench; about 8 GB)
 #   BUILD_DIR      build folder (default /tmp/build-bench)
-#   TREES          which trees, of: scan a b c (default all)
+#   TREES          which trees, of: scan a b c usr (default scan a b c; usr is this machine's
+#                  own /usr, which nobody here made)
 #   TOOLS          which search programs, of: twinrake-find jdupes fdupes rdfind rmlint
 #   RUNS           runs per program and tree, the median is reported (default 5)
 #   TIMEOUT        seconds one run may take before it is killed and reported (default 600)
 #   REPEAT_LIMIT   a program whose first run took longer than this many seconds is not
 #                  repeated (default 120)
 #   SCALE          multiplies the trees' file counts, e.g. 0.05 for a quick run (default 1)
+#   COLD           1: empty the page cache before every run (as root: sync, then
+#                  3 > /proc/sys/vm/drop_caches), as the first search after a boot meets it
 #   WINDOW         1: also time the Linux window (add + search, driven under Xvfb) beside
 #                  twinrake-find on WINDOW_TREES; TREES= WINDOW=1 runs only that
 #   WINDOW_TREES   trees for the window (default b)
@@ -59,13 +62,21 @@ mkdir -p "$root"
 df -h "$root" >&2
 all_trees="$trees"
 [ "$window" = 1 ] && all_trees="$trees $window_trees"
-# shellcheck disable=SC2086  # the tree lists are meant to split
-python3 "$here/make_tree.py" --root "$root" --scale "$scale" $all_trees >/dev/null
+made_trees=$(tr ' ' '\n' <<<"$all_trees" | grep -v -x -e usr -e '' | tr '\n' ' ' || true)
+if [ -n "${made_trees// /}" ]; then
+  # shellcheck disable=SC2086  # the tree lists are meant to split
+  python3 "$here/make_tree.py" --root "$root" --scale "$scale" $made_trees >/dev/null
+fi
+cold=()
+if [ "${COLD:-0}" = 1 ]; then
+  [ "$(id -u)" -eq 0 ] || { echo "run.sh: COLD=1 empties the page cache, which needs root" >&2; exit 1; }
+  cold=(--cold)
+fi
 
 if [ -n "${trees// /}" ]; then
   python3 "$here/measure.py" --build "$build" --root "$root" --scale "$scale" \
     --runs "${RUNS:-5}" --timeout "${TIMEOUT:-600}" --repeat-limit "${REPEAT_LIMIT:-120}" \
-    --trees "$trees" --tools "$tools"
+    --trees "$trees" --tools "$tools" "${cold[@]}"
 fi
 
 if [ "$window" = 1 ]; then
