@@ -9,9 +9,9 @@ case "${1:-test}" in
   test) want+=(qt6-translations-l10n libgtest-dev xvfb xauth g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64
         man-db groff-base python3 desktop-file-utils appstream icoutils xfsprogs e2fsprogs) ;;
   bench) want+=(jdupes fdupes rdfind rmlint time xvfb xdotool) ;;
-  # The Debian package and its check in a fresh Debian 12 (tools/test-package.sh), and the
-  # icon's PNG and .ico files (tools/make-icons.sh).
-  package) want+=(dpkg-dev file lintian debootstrap librsvg2-bin icoutils) ;;
+  # The Debian package and its checks (tools/test-package.sh: lintian, hardening-check from
+  # devscripts, a fresh Debian 12), and the icon's PNG and .ico files (tools/make-icons.sh).
+  package) want+=(dpkg-dev file lintian devscripts debootstrap librsvg2-bin icoutils) ;;
   *) echo "usage: $0 [run|test|bench|package]" >&2; exit 1 ;;
 esac
 
