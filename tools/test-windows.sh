@@ -132,7 +132,7 @@ export TWINRAKE_LOOP_FOLDER="Z:${loop//\//\\}"
 
 say "Windows tests under wine64 (display $DISPLAY)"
 failed=0
-for test in window files session; do
+for test in window files session alive; do
   exe="$build_x64/tests-win32/win32_${test}_tests.exe"
   log="${exe%.exe}.log"
   echo "-- $(basename "$exe")"

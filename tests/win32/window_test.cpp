@@ -8,8 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/app.h"
@@ -316,6 +318,81 @@ TEST_F(WindowTest, ListsTextsEnabledStatesAndProgressPositions) {
     platform::SetProgress(PrgFile, 7);
     EXPECT_EQ(SendMessageA(Control(PrgFile), PBM_GETPOS, 0, 0), 7);
     EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 99);
+}
+
+// A window whose painting never validates: without help, its WM_PAINT would never go.
+int lazyPaints = 0;
+LRESULT CALLBACK PaintLazily(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_PAINT) {
+        ++lazyPaints;
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+TEST_F(WindowTest, KeepingAliveTakesNoInputAndPaintsEachWindowOnce) {
+    // A click, a posted message and a close box pressed while a command runs.
+    wintest::PostClick(Control(BtnSearch), 20, 10);
+    PostThreadMessageA(GetCurrentThreadId(), WM_APP + 7, 0, 0);
+    PostMessageA(main_, WM_SYSCOMMAND, SC_CLOSE, 0);
+    WNDCLASSA lazyClass{};
+    lazyClass.lpfnWndProc = PaintLazily;
+    lazyClass.hInstance = GetModuleHandleA(nullptr);
+    lazyClass.lpszClassName = "LazyPaint";
+    ASSERT_NE(RegisterClassA(&lazyClass), 0);
+    lazyPaints = 0;
+    HWND lazy = CreateWindowExA(0, "LazyPaint", nullptr, WS_CHILD | WS_VISIBLE, 300, 150, 20, 20,
+                                main_, nullptr, lazyClass.hInstance, nullptr);
+    ASSERT_NE(lazy, nullptr);
+    HWND groups = Control(LstGroups);
+    InvalidateRect(groups, nullptr, TRUE);
+
+    platform::KeepWindowAlive();
+    platform::KeepWindowAlive();
+    EXPECT_FALSE(GetUpdateRect(groups, nullptr, FALSE));
+    EXPECT_EQ(lazyPaints, 1);
+    DestroyWindow(lazy);
+    UnregisterClassA("LazyPaint", lazyClass.hInstance);
+    // Everything waits for the loop, in its order.
+    EXPECT_EQ(WaitThrough(), (Values{WM_LBUTTONDOWN, kEventControl, WM_APP + 7, kEventClose}));
+    EXPECT_EQ(platform::ControlIdentifier(), BtnSearch);
+}
+
+// Waits up to two seconds, without taking any message, until another thread sends one.
+bool SentMessageArrives() {
+    for (int i = 0; i < 2000 && HIWORD(GetQueueStatus(QS_SENDMESSAGE)) == 0; ++i) {
+        Sleep(1);
+    }
+    return HIWORD(GetQueueStatus(QS_SENDMESSAGE)) != 0;
+}
+
+TEST_F(WindowTest, KeepingAliveAnswersSentMessagesAndKeepsWhatTheyAskForForTheLoop) {
+    // What another program might send while a command runs: a press of a button, a close.
+    HWND search = Control(BtnSearch);
+    std::atomic<int> answered{0};
+    std::thread other([&] {
+        DWORD_PTR result = 0;
+        answered +=
+            SendMessageTimeoutA(main_, WM_COMMAND, MAKEWPARAM(BtnSearch, BN_CLICKED),
+                                reinterpret_cast<LPARAM>(search), SMTO_NORMAL, 5000, &result) != 0;
+        answered +=
+            SendMessageTimeoutA(main_, WM_SYSCOMMAND, SC_CLOSE, 0, SMTO_NORMAL, 5000, &result) != 0;
+    });
+    // The same call paints, though the peek that answers a sent message returns nothing.
+    HWND groups = Control(LstGroups);
+    InvalidateRect(groups, nullptr, TRUE);
+    EXPECT_TRUE(SentMessageArrives());
+    platform::KeepWindowAlive();
+    EXPECT_FALSE(GetUpdateRect(groups, nullptr, FALSE));
+    for (int i = 0; i < 2000 && answered < 2; ++i) {
+        platform::KeepWindowAlive();
+        Sleep(1);
+    }
+    other.join();
+    EXPECT_EQ(answered, 2);
+    EXPECT_EQ(WaitThrough(), (Values{kEventControl, kEventClose}));
+    EXPECT_EQ(platform::ControlIdentifier(), BtnSearch);
+    EXPECT_TRUE(IsWindowVisible(main_));
 }
 
 TEST_F(WindowTest, MessageBoxIsOwnedByTheForegroundWindowAndHasOneOkButton) {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -113,6 +114,13 @@ Error IdentityOfFolder(const std::string& folder, FileIdentity& identity) {
     return error;
 }
 
+#ifdef TWINRAKE_TEST_HOOKS
+std::function<void()>& AfterReadHook() {
+    static std::function<void()> hook;
+    return hook;
+}
+#endif
+
 void Describe(const WIN32_FIND_DATAA& found, ListingEntry& entry) {
     entry.name.assign(found.cFileName);
     entry.isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -135,6 +143,12 @@ bool FormSearchText(const std::string& folder, const std::string& pattern, std::
     text = std::move(formed);
     return true;
 }
+
+#ifdef TWINRAKE_TEST_HOOKS
+void SetAfterRead(std::function<void()> hook) {
+    AfterReadHook() = std::move(hook);
+}
+#endif
 
 }  // namespace win32
 
@@ -305,6 +319,11 @@ Error ReadBytes(OpenFile* file, void* buffer, size_t count, size_t& got) {
         }
         got += read;
     }
+#ifdef TWINRAKE_TEST_HOOKS
+    if (AfterReadHook()) {
+        AfterReadHook()();
+    }
+#endif
     return Error{};
 }
 

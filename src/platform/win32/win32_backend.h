@@ -1,6 +1,7 @@
 // The Win32 backend's own helpers beyond platform/window.h and platform/files.h: the path
-// rules of the folder picker and of the folder listing as pure functions, and a hook that
-// lets tests answer the folder picker. Only the backend and its tests include this.
+// rules of the folder picker and of the folder listing as pure functions, and hooks that let
+// tests answer the folder picker and slow reading down. Only the backend and its tests include
+// this.
 #pragma once
 
 #include <cstddef>
@@ -38,6 +39,10 @@ bool FormSearchText(const std::string& folder, const std::string& pattern, std::
 using PickerAnswer =
     std::function<bool(const std::string& title, const char* startFolder, std::string& converted)>;
 void SetPickerAnswer(PickerAnswer answer);
+
+// When set, called on the reading thread after every successful ReadBytes: a test can make a
+// search take as long as it needs. Set it only while nothing reads.
+void SetAfterRead(std::function<void()> hook);
 #endif
 
 }  // namespace platform::win32

@@ -52,6 +52,10 @@ struct WindowState {
     bool controlRaised = false;
     int32_t raisingControl = -1;
     int32_t latestControl = -1;
+    // While KeepWindowAlive runs, what would become an event (or start a modal loop that takes
+    // input) is held here and posted when it returns: the loop then takes it after the command.
+    bool keepingAlive = false;
+    std::vector<MSG> held;
 };
 
 WindowState& State() {
@@ -134,6 +138,19 @@ void NoteNotification(HWND from, WORD code) {
 }
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    // Sent by another thread or program while a command runs: a close, a button press, a
+    // system command (moving, the system menu, closing). Acting on it now would record an
+    // event that the next wait forgets, or pump input in a modal loop.
+    if (State().keepingAlive &&
+        (message == WM_CLOSE || message == WM_COMMAND || message == WM_SYSCOMMAND)) {
+        MSG later{};
+        later.hwnd = window;
+        later.message = message;
+        later.wParam = wParam;
+        later.lParam = lParam;
+        State().held.push_back(later);
+        return 0;
+    }
     switch (message) {
         case WM_CLOSE:
             // The loop ends on it; the window is destroyed afterwards, by CloseMainWindow.
@@ -450,21 +467,49 @@ void EnableControl(int32_t control, bool disabled) {
 void SetProgress(int32_t bar, int32_t percent) {
     if (const Control* control = Find(bar, ControlKind::ProgressBar)) {
         SendMessageA(control->handle, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
-        // No messages are taken while a search runs: paint now, or the bar would not move.
+        // A command lets the window paint only every few tens of milliseconds: paint now, or
+        // the bar would lag behind.
         UpdateWindow(control->handle);
     }
 }
 
 void KeepWindowAlive() {
-    // Messages sent to the window are answered inside PeekMessage itself; paint messages are
-    // taken and dispatched. Input stays in the queue for the loop to take after the command.
-    // A bound, in case some window never takes its paint off the queue.
-    MSG message;
-    for (int taken = 0; taken < 64 && PeekMessageA(&message, nullptr, 0, 0,
-                                                   PM_REMOVE | PM_QS_PAINT | PM_QS_SENDMESSAGE);
-         ++taken) {
-        DispatchMessageA(&message);
+    WindowState& state = State();
+    if (state.keepingAlive) {
+        return;  // called from a window procedure inside this very call
     }
+    state.keepingAlive = true;
+    // Only paint and sent messages (answered inside PeekMessage itself): input and posted
+    // messages stay queued, in their order, for the loop to take after the command. Each call
+    // of PeekMessage also tells the system that the thread still reads its queue.
+    constexpr UINT kPaintAndSent = PM_REMOVE | PM_QS_PAINT | PM_QS_SENDMESSAGE;
+    // Bounded: other threads may keep sending.
+    constexpr int kMostRounds = 64;
+    for (int round = 0; round < kMostRounds; ++round) {
+        MSG message;
+        if (!PeekMessageA(&message, nullptr, 0, 0, kPaintAndSent)) {
+            // A call that answered a sent message returns nothing more, paint or not: look
+            // again while anything is due.
+            if (HIWORD(GetQueueStatus(QS_PAINT | QS_SENDMESSAGE)) == 0) {
+                break;
+            }
+            continue;
+        }
+        if (message.message != WM_PAINT) {
+            state.held.push_back(message);  // not asked for (WM_QUIT): the loop's to take
+            continue;
+        }
+        DispatchMessageA(&message);
+        // WM_PAINT stays due until its window validates; one whose procedure does not would
+        // come back at every call. Its children have their own paint.
+        RedrawWindow(message.hwnd, nullptr, nullptr,
+                     RDW_VALIDATE | RDW_NOINTERNALPAINT | RDW_NOCHILDREN);
+    }
+    state.keepingAlive = false;
+    for (const MSG& held : state.held) {
+        PostMessageA(held.hwnd, held.message, held.wParam, held.lParam);
+    }
+    state.held.clear();
 }
 
 std::string PickFolder(const std::string& title, const std::string& initialFolder) {
