@@ -36,7 +36,9 @@ void ProgressLine::Show(const std::string& text) {
     }
     lastShown_ = now;
     // Spaces over what the longer line before left, where no terminal code is sure to work.
-    std::string line = "\r" + text;
+    // Built by appending: GCC 12 warns falsely (-Wrestrict) of a literal and a temporary.
+    std::string line(1, '\r');
+    line.append(text);
     if (text.size() < width_) {
         line.append(width_ - text.size(), ' ');
     }
@@ -49,7 +51,8 @@ void ProgressLine::Clear() {
     if (width_ == 0) {
         return;
     }
-    std::string blank = "\r" + std::string(width_, ' ') + "\r";
+    std::string blank(1, '\r');
+    blank.append(width_, ' ').push_back('\r');
     std::fputs(blank.c_str(), stderr);
     std::fflush(stderr);
     width_ = 0;
