@@ -7,11 +7,9 @@
 #include <QWidget>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <vector>
 
 #include "platform/qt/main_window.h"
-#include "platform/qt/window_qt.h"
 #include "platform/window.h"
 
 namespace platform::qt {
@@ -36,8 +34,6 @@ struct Backend {
     std::deque<int32_t> pending;    // control identifiers, or kCloseRequest
     int32_t latestControl = -1;
     KeyFilter* keyFilter = nullptr;
-    FolderAnswer folderAnswer;
-    std::function<void()> waitHook;
 };
 
 Backend& State();

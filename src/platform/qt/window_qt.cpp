@@ -20,6 +20,9 @@
 #include "platform/qt/list_control.h"
 #include "platform/qt/main_window.h"
 #include "platform/qt/progress_control.h"
+#ifdef TWINRAKE_TEST_HOOKS
+#include "platform/qt/test_hooks.h"
+#endif
 #include "platform/window.h"
 
 namespace platform {
@@ -80,6 +83,17 @@ Qt::WindowFlags FlagsForStyle(uint32_t style) {
 bool HaveApplication() {
     return qobject_cast<QApplication*>(QCoreApplication::instance());
 }
+
+#ifdef TWINRAKE_TEST_HOOKS
+test::FolderAnswer& FolderAnswerHook() {
+    static test::FolderAnswer hook;
+    return hook;
+}
+std::function<void()>& BeforeWaitHook() {
+    static std::function<void()> hook;
+    return hook;
+}
+#endif
 
 }  // namespace
 
@@ -186,9 +200,11 @@ int32_t WaitForEvent() {
         return kEventClose;
     }
     if (backend.pending.empty()) {
-        if (backend.waitHook) {
-            backend.waitHook();
+#ifdef TWINRAKE_TEST_HOOKS
+        if (BeforeWaitHook()) {
+            BeforeWaitHook()();
         }
+#endif
         // Outside a running event loop Qt leaves objects scheduled for deletion alone.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
@@ -313,14 +329,16 @@ std::string PickFolder(const std::string& title, const std::string& initialFolde
     if (!HaveApplication()) {
         return {};
     }
-    Backend& backend = State();
     QString caption = QString::fromUtf8(title);
     QString initial = QFile::decodeName(initialFolder.c_str());
     QString chosen;
-    if (backend.folderAnswer) {
-        chosen = backend.folderAnswer(caption, initial);
-    } else {
-        chosen = QFileDialog::getExistingDirectory(backend.window.data(), caption,
+#ifdef TWINRAKE_TEST_HOOKS
+    if (FolderAnswerHook()) {
+        chosen = FolderAnswerHook()(caption, initial);
+    } else
+#endif
+    {
+        chosen = QFileDialog::getExistingDirectory(State().window.data(), caption,
                                                    initial.isEmpty() ? QDir::homePath() : initial,
                                                    QFileDialog::ShowDirsOnly);
     }
@@ -376,14 +394,20 @@ QPoint CentredOrigin(QSize screen, QSize outer) {
                   (screen.height() >> 1) - (outer.height() >> 1));
 }
 
-void SetFolderAnswerForTests(FolderAnswer answer) {
-    State().folderAnswer = std::move(answer);
-}
-
-void SetWaitHookForTests(std::function<void()> hook) {
-    State().waitHook = std::move(hook);
-}
-
 }  // namespace qt
+
+#ifdef TWINRAKE_TEST_HOOKS
+namespace test {
+
+void SetFolderAnswer(FolderAnswer answer) {
+    FolderAnswerHook() = std::move(answer);
+}
+
+void SetBeforeWait(std::function<void()> hook) {
+    BeforeWaitHook() = std::move(hook);
+}
+
+}  // namespace test
+#endif
 
 }  // namespace platform
