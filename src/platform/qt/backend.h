@@ -34,6 +34,7 @@ struct Backend {
     std::deque<int32_t> pending;    // control identifiers, or kCloseRequest
     int32_t latestControl = -1;
     KeyFilter* keyFilter = nullptr;
+    bool keptAlive = false;  // KeepWindowAlive ran since the latest wait for events
 };
 
 Backend& State();

@@ -4,6 +4,7 @@
 // (list_control).
 #include "platform/qt/window_qt.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -205,6 +206,17 @@ int32_t WaitForEvent() {
             BeforeWaitHook()();
         }
 #endif
+        if (backend.keptAlive) {
+            // What KeepWindowAlive held back stays with Qt's X connection until its event
+            // source runs again, which only news from the server or a posted event starts:
+            // start it now, or a click made during the command might wait for the next move
+            // of the mouse.
+            backend.keptAlive = false;
+            QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+            if (dispatcher != nullptr) {
+                dispatcher->wakeUp();
+            }
+        }
         // Outside a running event loop Qt leaves objects scheduled for deletion alone.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
@@ -320,8 +332,11 @@ void KeepWindowAlive() {
     if (!HaveApplication()) {
         return;
     }
-    // Paint, exposure and the window manager's messages, never a key or a click: those wait
-    // for the command's end. A close request lands in `pending`, where the loop takes it then.
+    // Paint, exposure and the window manager's messages (its pings among them), never a key
+    // or a click: Qt's X connection holds those, and the close box's WM_DELETE_WINDOW with
+    // them, in their order, for the next wait. Whatever raises an event meanwhile only queues
+    // it in `pending`; no command runs from here.
+    State().keptAlive = true;
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
