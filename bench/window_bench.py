@@ -12,9 +12,9 @@ dialog, whose picture the window may keep after the dialog closes); the step end
 picture of that line which is neither, once it has stayed while the window answered pings
 promptly (a window that keeps a stale picture during a command does not answer them).
 
-Meanwhile the window is pinged as desktops ping it (_NET_WM_PING, every PING_MS), and the
-longest time a ping waited for its answer during each step is reported: a window that keeps
-it under a few seconds is not offered to be force-quit. No hook in the program is needed and
+Meanwhile the window is pinged as desktops ping it (_NET_WM_PING, every COMMAND_PING_MS), and
+the longest time a ping waited for its answer during each step is reported: a window that
+keeps it under a few seconds is not offered to be force-quit. No hook in the program is needed and
 the program is the one that ships.
 
 Each round runs twinrake-find once and then every window program given (so that a "before" and
@@ -47,7 +47,8 @@ sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import measure  # noqa: E402  (warm, machine)
 
-PING_MS = 10
+PING_MS = 10  # while a scroll step is timed by the pings' answers
+COMMAND_PING_MS = 50  # during a command; more often would only load the X server
 LATE_S = 0.030  # an answer later than this was held up by a command
 QUIET = 20  # prompt answers in a row that end a step (a command shows as a run of late ones)
 
@@ -61,7 +62,7 @@ ALL_FILES_MIDDLE = (90, 157)
 # Strips of the first lines of the two lists (x, y, width, height), inside their frames.
 ALL_FILES_FIRST = (3, 47, 150, 12)
 GROUPS_FIRST = (203, 47, 300, 12)
-SAMPLE_S = 0.005  # how often a step's end is looked for
+SAMPLE_S = 0.01  # how often a command's end is looked for
 SETTLE_S = 0.3  # how long a step's result must stay, with pings answered promptly
 
 # --- a little Xlib over ctypes --------------------------------------------------------------
@@ -355,7 +356,7 @@ class Pinger:
                 raise RuntimeError("the command did not end within %d s" % timeout)
             if now >= next_ping:
                 sent.append((self.x.ping(self.window), now))
-                next_ping = now + PING_MS / 1000.0
+                next_ping = now + COMMAND_PING_MS / 1000.0
             while sent and sent[0][0] in self.x.answers:
                 serial, at = sent.popleft()
                 waits.append((at, self.x.answers[serial] - at))
@@ -638,6 +639,7 @@ def main():
                         shots = os.path.join(args.shots, label)
                     r = window_run(path, tree, display, x, workdir, args.scroll, args.timeout,
                                    shots, args.cold)
+                    r["round"] = round_no
                     windows[label].append(r)
                     print("  round %d %s: add %.3f s (longest ping %.0f ms), search %.3f s "
                           "(longest ping %.0f ms), %d KiB, CPU %.2f s, captions %s" % (
@@ -702,12 +704,25 @@ def report(args, tree, machine, programs, finds, windows):
             spread(total), "%.2f" % (statistics.median(total) / base) if base else "",
             pings[0], pings[1], statistics.median(r["peak_kib"] for r in runs) / 1024,
             statistics.median(r["cpu"] for r in runs)))
+    if len(programs) > 1:
+        # Rounds are alike in outside load, programs within a round nearly so: the ratio of two
+        # programs round by round strays less than their medians do.
+        first = programs[0][0]
+        for label, _ in programs[1:]:
+            base_rounds = {r["round"]: r for r in windows[first]}
+            pairs = [(r["add"] + r["search"]) /
+                     (base_rounds[r["round"]]["add"] + base_rounds[r["round"]]["search"])
+                     for r in windows[label] if r["round"] in base_rounds]
+            if pairs:
+                print()
+                print("%s / %s, add + search round by round: median %.2f (%.2f-%.2f)" % (
+                    label, first, statistics.median(pairs), min(pairs), max(pairs)))
     print()
     print("Add: from Enter in the folder dialog until the first line of \"Alle Dateien\" shows; "
           "search: from the release of the button until the first line of the groups shows. "
           "Longest ping: the longest a _NET_WM_PING sent every %d ms during the step waited for "
           "its answer (median of the rounds, their max in brackets). CPU s: the whole process, "
-          "user + system (the window's from start to close)." % PING_MS)
+          "user + system (the window's from start to close)." % COMMAND_PING_MS)
     if args.scroll:
         print()
         print("Scrolling \"Alle Dateien\" after the search (ms until the window answers again; "
