@@ -5,22 +5,27 @@ The real `twinrake` runs on an X display (its own Xvfb unless --display is given
 through the XTEST extension, as a mouse and a keyboard would drive it: a click on "Pfad
 hinzufügen", the folder typed into the folder dialog (xdotool), Enter; then a click on "Doppelte
 Dateien suchen". Each step is timed from the moment the Enter or the button release reaches the
-X server until the window answers input again.
+X server until the window shows the command's result: the first line of "Alle Dateien" after
+the add, of "Dateien mit gleichem Inhalt" after the search, read from the X server's pixels.
+Before the step those lines are empty, of one colour (and, for the add, covered by the folder
+dialog, whose picture the window may keep after the dialog closes); the step ends at the first
+picture of that line which is neither, once it has stayed while the window answered pings
+promptly (a window that keeps a stale picture during a command does not answer them).
 
-"Answers input again" is told by _NET_WM_PING, the probe window managers use to find windows
-that do not respond: from the key or the click on, a ping goes to the main window every
-PING_MS. While a command runs, the program takes no X events and the pings wait in its queue;
-when its loop runs again it answers them all at once. The step ends at the arrival of the last
-answer that came late, once QUIET pings in a row have then come back promptly. No hook in the
-program is needed and the program is the one that ships.
+Meanwhile the window is pinged as desktops ping it (_NET_WM_PING, every COMMAND_PING_MS), and
+the longest time a ping waited for its answer during each step is reported: a window that
+keeps it under a few seconds is not offered to be force-quit. No hook in the program is needed and
+the program is the one that ships.
 
 Each round runs twinrake-find once and then every window program given (so that a "before" and
 an "after" build can be compared side by side); the median of the rounds is reported. Peak
 memory of both comes from GNU time (-f %M), which the window's process leaves when it is
-closed the ordinary way (close request, then OK in the credits box).
+closed the ordinary way (close request, then OK in the credits box). With --cold the page cache
+is dropped (as root) before every twinrake-find run and right before the Enter of every add.
 
 With --scroll the run also times what a user does in a long list after the search: a click on a
-line of "Alle Dateien", End, Page Up ten times, Home, and ten turns of the wheel.
+line of "Alle Dateien", End, Page Up ten times, Home, and ten turns of the wheel; each of those
+ends once the window answers pings promptly again.
 """
 
 import argparse
@@ -42,7 +47,8 @@ sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import measure  # noqa: E402  (warm, machine)
 
-PING_MS = 10
+PING_MS = 10  # while a scroll step is timed by the pings' answers
+COMMAND_PING_MS = 50  # during a command; more often would only load the X server
 LATE_S = 0.030  # an answer later than this was held up by a command
 QUIET = 20  # prompt answers in a row that end a step (a command shows as a run of late ones)
 
@@ -53,6 +59,11 @@ ALL_FILES_CAPTION = (0, 25, 195, 20)
 GROUPS_CAPTION = (200, 25, 368, 20)
 ALL_FILES_LINE = (60, 52)  # the first line of "Alle Dateien"
 ALL_FILES_MIDDLE = (90, 157)
+# Strips of the first lines of the two lists (x, y, width, height), inside their frames.
+ALL_FILES_FIRST = (3, 47, 150, 12)
+GROUPS_FIRST = (203, 47, 300, 12)
+SAMPLE_S = 0.01  # how often a command's end is looked for
+SETTLE_S = 0.3  # how long a step's result must stay, with pings answered promptly
 
 # --- a little Xlib over ctypes --------------------------------------------------------------
 
@@ -284,7 +295,7 @@ class X:
 
 
 class Pinger:
-    """Pings a window and tells when it answers input again after a command."""
+    """Pings a window and tells when a command has ended, and how long pings waited meanwhile."""
 
     def __init__(self, x, window):
         self.x = x
@@ -325,6 +336,46 @@ class Pinger:
             if prompt_run >= QUIET:
                 # A command shorter than one late answer shows as the first answer.
                 return (last_late if last_late is not None else first_answer) - start
+
+    def until_shown(self, start, box, before, timeout):
+        """Pings from `start` until `box` of the window shows the command's result: a picture
+        of more than one colour (an empty list is of one) that is not in `before` (a set of
+        pixel strings) and stays while the window answers pings promptly for SETTLE_S (a
+        window that holds a stale picture during a command does not answer them). Gives the
+        seconds until that picture was first seen, and the longest any ping sent before then
+        waited for its answer."""
+        sent = collections.deque()  # (serial, time sent) of the pings not answered yet
+        waits = []  # (time sent, seconds until answered)
+        shown = None  # (picture, time first seen) of the latest picture not in `before`
+        quiet_since = start  # since when every answer came promptly
+        next_ping = start
+        deadline = start + timeout
+        while True:
+            now = time.perf_counter()
+            if now >= deadline:
+                raise RuntimeError("the command did not end within %d s" % timeout)
+            if now >= next_ping:
+                sent.append((self.x.ping(self.window), now))
+                next_ping = now + COMMAND_PING_MS / 1000.0
+            while sent and sent[0][0] in self.x.answers:
+                serial, at = sent.popleft()
+                waits.append((at, self.x.answers[serial] - at))
+                if waits[-1][1] > LATE_S:
+                    quiet_since = self.x.answers[serial]
+            if sent and now - sent[0][1] > LATE_S:
+                quiet_since = now
+            seen_at = time.perf_counter()
+            picture = self.x.pixels(self.window, box)
+            if picture in before or picture == picture[:4] * (len(picture) // 4):
+                shown = None
+            elif shown is None or shown[0] != picture:
+                shown = (picture, seen_at)
+            elif seen_at - max(shown[1], quiet_since) >= SETTLE_S:
+                break
+            self.x.pump(min(SAMPLE_S, max(0.0, next_ping - time.perf_counter())))
+        end = shown[1]
+        longest = max((took for at, took in waits if at <= end), default=0.0)
+        return end - start, longest
 
 
 def click(x, origin, point):
@@ -375,10 +426,11 @@ def screenshot(display, origin, path):
                     "600x300+%d+%d" % origin, "+repage", path], check=True)
 
 
-def window_run(program, tree, display, x, workdir, scroll, timeout, shots=None):
-    """One session: start, add `tree`, search, (scroll), close. Gives the step times and the
-    peak memory in KiB. With `shots` (a path without its ending), the window is photographed
-    after the search and after scrolling."""
+def window_run(program, tree, display, x, workdir, scroll, timeout, shots=None, cold=False):
+    """One session: start, add `tree`, search, (scroll), close. Gives the step times, the
+    longest pings of the steps and the peak memory in KiB. With `shots` (a path without its
+    ending), the window is photographed after the search and after scrolling. With `cold`, the
+    page cache is dropped right before the Enter that adds the tree."""
     env = dict(os.environ, DISPLAY=display)
     env.pop("WAYLAND_DISPLAY", None)
     env.pop("QT_QPA_PLATFORM", None)
@@ -405,7 +457,6 @@ def window_run(program, tree, display, x, workdir, scroll, timeout, shots=None):
         origin = x.origin(main)
         pinger = Pinger(x, main)
         pinger.responsive()
-
         # Add: the button opens the folder dialog, the folder is typed, Enter chooses it.
         before_dialog = len(x.maps)
         click(x, origin, ADD_BUTTON)
@@ -431,8 +482,17 @@ def window_run(program, tree, display, x, workdir, scroll, timeout, shots=None):
                   file=sys.stderr, flush=True)
         else:
             raise RuntimeError("could not type the folder into the dialog")
+        # What the dialog shows over that line (its caret blinks), which the window may keep a
+        # moment after the dialog has gone.
+        before = set()
+        for _ in range(12):
+            before.add(x.pixels(main, ALL_FILES_FIRST))
+            x.pump(0.05)
+        if cold:
+            drop_caches()
         start = press(x, "Return")
-        result["add"] = pinger.until_idle(start, timeout)
+        result["add"], result["add_ping"] = pinger.until_shown(start, ALL_FILES_FIRST, before,
+                                                               timeout)
         if dialog not in x.gone:
             raise RuntimeError("the folder dialog is still open after Enter")
         x.move(origin[0] + 599, origin[1] + 299)  # no button under the pointer
@@ -443,7 +503,8 @@ def window_run(program, tree, display, x, workdir, scroll, timeout, shots=None):
         x.move(origin[0] + SEARCH_BUTTON[0], origin[1] + SEARCH_BUTTON[1])
         pinger.responsive()
         start = click(x, origin, SEARCH_BUTTON)
-        result["search"] = pinger.until_idle(start, timeout)
+        result["search"], result["search_ping"] = pinger.until_shown(start, GROUPS_FIRST,
+                                                                     set(), timeout)
         x.move(origin[0] + 599, origin[1] + 299)
         pinger.responsive()
         # What the two captions show ("Alle Dateien (n)", "Dateien mit gleichem Inhalt (n)"),
@@ -502,9 +563,18 @@ def read_time(path):
     return int(peak), float(user) + float(system)
 
 
-def find_run(find, tree, workdir, timeout):
+def drop_caches():
+    """Empties the page cache, so that the next reads come from the disk (root only)."""
+    os.sync()
+    with open("/proc/sys/vm/drop_caches", "w") as f:
+        f.write("3\n")
+
+
+def find_run(find, tree, workdir, timeout, cold=False):
     """twinrake-find on `tree`: wall seconds, peak RSS in KiB, CPU seconds."""
     path = os.path.join(workdir, ".find-time")
+    if cold:
+        drop_caches()
     start = time.perf_counter()
     subprocess.run(["/usr/bin/time", "-q", "-o", path, "-f", TIME_FORMAT, find, tree],
                    cwd=workdir, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
@@ -526,6 +596,9 @@ def main():
     parser.add_argument("--display", help="an X display to use instead of a fresh Xvfb")
     parser.add_argument("--scroll", action="store_true", help="also time scrolling the list")
     parser.add_argument("--timeout", type=int, default=600, help="seconds one step may take")
+    parser.add_argument("--cold", action="store_true",
+                        help="drop the page cache (as root) before each twinrake-find run and "
+                             "right before each add")
     parser.add_argument("--shots", help="a folder for screenshots of each program's first "
                                         "round, after the search (and after scrolling)")
     args = parser.parse_args()
@@ -537,6 +610,8 @@ def main():
         label, _, path = given.rpartition("=")
         programs.append((label or os.path.basename(path), os.path.abspath(path)))
     tree = os.path.abspath(args.tree)
+    if args.cold and os.geteuid() != 0:
+        sys.exit("window_bench: --cold drops the page cache, which needs root")
 
     server = None
     display = args.display
@@ -544,13 +619,15 @@ def main():
         server, display = start_xvfb()
     try:
         x = X(display)
-        measure.warm(tree)
+        if not args.cold:
+            measure.warm(tree)
         machine = measure.machine()  # with the load at the start
         finds, windows = [], {label: [] for label, _ in programs}
         with tempfile.TemporaryDirectory(prefix="twinrake-window-bench-") as workdir:
             for round_no in range(args.runs):
                 if args.find:
-                    r = find_run(os.path.abspath(args.find), tree, workdir, args.timeout)
+                    r = find_run(os.path.abspath(args.find), tree, workdir, args.timeout,
+                                 args.cold)
                     finds.append(r)
                     print("  round %d twinrake-find: %.3f s, %d KiB, CPU %.2f s" % (
                         round_no + 1, r["seconds"], r["peak_kib"], r["cpu"]),
@@ -561,11 +638,13 @@ def main():
                         os.makedirs(args.shots, exist_ok=True)
                         shots = os.path.join(args.shots, label)
                     r = window_run(path, tree, display, x, workdir, args.scroll, args.timeout,
-                                   shots)
+                                   shots, args.cold)
+                    r["round"] = round_no
                     windows[label].append(r)
-                    print("  round %d %s: add %.3f s, search %.3f s, %d KiB, CPU %.2f s, "
-                          "captions %s" % (round_no + 1, label, r["add"], r["search"],
-                                           r["peak_kib"], r["cpu"], r["captions"]),
+                    print("  round %d %s: add %.3f s (longest ping %.0f ms), search %.3f s "
+                          "(longest ping %.0f ms), %d KiB, CPU %.2f s, captions %s" % (
+                              round_no + 1, label, r["add"], r["add_ping"] * 1000, r["search"],
+                              r["search_ping"] * 1000, r["peak_kib"], r["cpu"], r["captions"]),
                           file=sys.stderr, flush=True)
         report(args, tree, machine, programs, finds, windows)
     finally:
@@ -593,33 +672,57 @@ def check_captions(windows):
 
 
 def report(args, tree, machine, programs, finds, windows):
-    print("Window on %s, median of %d rounds, warm cache" % (tree, args.runs))
+    print("Window on %s, median of %d rounds, %s" % (
+        tree, args.runs, "cold cache (dropped before each add and each twinrake-find run)"
+        if args.cold else "warm cache"))
     check_captions(windows)
     print("Machine: %s; load at the end %.2f %.2f %.2f" % (machine, *os.getloadavg()))
     print()
     print("| program | add s | search s | add + search s (min-max) | ratio to twinrake-find "
-          "| peak RSS MiB | CPU s |")
-    print("|---|---:|---:|---:|---:|---:|---:|")
+          "| longest ping add ms (max) | longest ping search ms (max) | peak RSS MiB | CPU s |")
+    print("|---|---:|---:|---:|---:|---:|---:|---:|---:|")
     base = None
     if finds:
         base = statistics.median(r["seconds"] for r in finds)
-        print("| twinrake-find | | | %.3f (%s) | 1.00 | %.1f | %.2f |" % (
+        print("| twinrake-find | | | %.3f (%s) | 1.00 | | | %.1f | %.2f |" % (
             base, spread([r["seconds"] for r in finds]),
             statistics.median(r["peak_kib"] for r in finds) / 1024,
             statistics.median(r["cpu"] for r in finds)))
     for label, _ in programs:
         runs = windows[label]
+        if not runs:
+            print("| %s | every round left out | | | | | | | |" % label)
+            continue
         total = [r["add"] + r["search"] for r in runs]
-        print("| %s | %.3f | %.3f | %.3f (%s) | %s | %.1f | %.2f |" % (
+        pings = []
+        for step in ("add_ping", "search_ping"):
+            values = [r[step] * 1000 for r in runs]
+            pings.append("%.0f (%.0f)" % (statistics.median(values), max(values)))
+        print("| %s | %.3f | %.3f | %.3f (%s) | %s | %s | %s | %.1f | %.2f |" % (
             label, statistics.median(r["add"] for r in runs),
             statistics.median(r["search"] for r in runs), statistics.median(total),
             spread(total), "%.2f" % (statistics.median(total) / base) if base else "",
-            statistics.median(r["peak_kib"] for r in runs) / 1024,
+            pings[0], pings[1], statistics.median(r["peak_kib"] for r in runs) / 1024,
             statistics.median(r["cpu"] for r in runs)))
+    if len(programs) > 1:
+        # Rounds are alike in outside load, programs within a round nearly so: the ratio of two
+        # programs round by round strays less than their medians do.
+        first = programs[0][0]
+        for label, _ in programs[1:]:
+            base_rounds = {r["round"]: r for r in windows[first]}
+            pairs = [(r["add"] + r["search"]) /
+                     (base_rounds[r["round"]]["add"] + base_rounds[r["round"]]["search"])
+                     for r in windows[label] if r["round"] in base_rounds]
+            if pairs:
+                print()
+                print("%s / %s, add + search round by round: median %.2f (%.2f-%.2f)" % (
+                    label, first, statistics.median(pairs), min(pairs), max(pairs)))
     print()
-    print("Add: from Enter in the folder dialog until the window answers again; search: from "
-          "the release of the button until then. CPU s: the whole process, user + system "
-          "(the window's from start to close).")
+    print("Add: from Enter in the folder dialog until the first line of \"Alle Dateien\" shows; "
+          "search: from the release of the button until the first line of the groups shows. "
+          "Longest ping: the longest a _NET_WM_PING sent every %d ms during the step waited for "
+          "its answer (median of the rounds, their max in brackets). CPU s: the whole process, "
+          "user + system (the window's from start to close)." % COMMAND_PING_MS)
     if args.scroll:
         print()
         print("Scrolling \"Alle Dateien\" after the search (ms until the window answers again; "

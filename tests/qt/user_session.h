@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "platform/qt/test_hooks.h"
 #include "platform/qt/window_qt.h"
 
 namespace qt_test {
@@ -116,14 +117,14 @@ struct Tree {
 class UserSession {
   public:
     UserSession() {
-        platform::qt::SetWaitHookForTests([this] {
+        platform::test::SetBeforeWait([this] {
             if (steps_.empty()) {  // the window would keep the loop waiting for ever
                 ADD_FAILURE() << "the window is still open after the last step";
                 std::abort();
             }
             QTimer::singleShot(0, qApp, steps_.takeFirst());
         });
-        platform::qt::SetFolderAnswerForTests([this](const QString&, const QString&) {
+        platform::test::SetFolderAnswer([this](const QString&, const QString&) {
             EXPECT_FALSE(answers.isEmpty()) << "the folder picker opened with no answer scripted";
             return answers.isEmpty() ? QString() : answers.takeFirst();
         });
@@ -145,8 +146,8 @@ class UserSession {
         });
     }
     ~UserSession() {
-        platform::qt::SetWaitHookForTests({});
-        platform::qt::SetFolderAnswerForTests({});
+        platform::test::SetBeforeWait({});
+        platform::test::SetFolderAnswer({});
     }
 
     // The user's next act or look, in a pass of its own after a pass in which the mouse only

@@ -26,9 +26,9 @@ constexpr int32_t kClose = platform::kEventClose;  // an identifier no control h
 // identifier of the control for each control event, kClose for each close request.
 Got Events(std::function<void()> act) {
     for (Got events;; act = [] {}) {
-        platform::qt::SetWaitHookForTests([act] { QTimer::singleShot(0, qApp, act); });
+        platform::test::SetBeforeWait([act] { QTimer::singleShot(0, qApp, act); });
         int32_t value = platform::WaitForEvent();
-        platform::qt::SetWaitHookForTests({});
+        platform::test::SetBeforeWait({});
         if (value == 0) {
             return events;
         }
@@ -52,7 +52,7 @@ struct WindowTest : testing::Test {
     }
     void TearDown() override {
         platform::CloseMainWindow(kMainWindowNumber);
-        platform::qt::SetFolderAnswerForTests({});
+        platform::test::SetFolderAnswer({});
     }
 
     AppState state;
@@ -286,7 +286,7 @@ TEST_F(WindowTest, FolderPickerAddsTheTrailingSeparatorAndKeepsTheBytes) {
         {"", "/srv/", ""}};  // cancelled
     for (auto [answer, initial, folder] : cases) {
         QString asked;
-        platform::qt::SetFolderAnswerForTests([&](const QString& title, const QString& start) {
+        platform::test::SetFolderAnswer([&](const QString& title, const QString& start) {
             asked = title + "|" + start;
             return QString::fromUtf8(answer);
         });

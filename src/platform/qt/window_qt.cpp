@@ -1,36 +1,44 @@
 // The windowing operations on Qt 6 Widgets. The window must behave as the Windows program
-// does, so a few things Qt would do on its own are done here instead: the Tab focus cycle,
-// the one-event-per-pass wait, and lists that report only what the user did.
+// does, so a few things Qt would do on its own are done here instead: the Tab focus cycle
+// (key_filter), the one-event-per-pass wait, and lists that report only what the user did
+// (list_control).
 #include "platform/qt/window_qt.h"
 
-#include <QAbstractListModel>
+#include <QAbstractEventDispatcher>
 #include <QApplication>
-#include <QCloseEvent>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
-#include <QKeyEvent>
 #include <QLabel>
-#include <QListView>
 #include <QMessageBox>
-#include <QPainter>
-#include <QPointer>
-#include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
-#include <QScrollBar>
-#include <QStyleOptionFrame>
-#include <QWindow>
 #include <algorithm>
-#include <deque>
 #include <string>
-#include <string_view>
 #include <utility>
-#include <vector>
 
+#include "platform/qt/backend.h"
+#include "platform/qt/key_filter.h"
+#include "platform/qt/list_control.h"
+#include "platform/qt/main_window.h"
+#include "platform/qt/progress_control.h"
+#ifdef TWINRAKE_TEST_HOOKS
+#include "platform/qt/test_hooks.h"
+#endif
 #include "platform/window.h"
 
 namespace platform {
+
+using qt::Backend;
+using qt::Control;
+using qt::Find;
+using qt::FindAs;
+using qt::FindBar;
+using qt::FindList;
+using qt::KeyFilter;
+using qt::ListControl;
+using qt::ProgressControl;
+using qt::RaiseControlEvent;
+using qt::State;
 
 namespace {
 
@@ -44,437 +52,6 @@ constexpr uint32_t kStyleMaximiseBox = 0x00010000;
 
 // What the wait returns for a pass that brought no event.
 constexpr int32_t kNoEvent = 0;
-
-void RaiseControlEvent(int32_t identifier);
-void RaiseCloseEvent();
-
-}  // namespace
-
-struct MainWindow final : QWidget {
-    MainWindow(int32_t windowNumber, bool centreOnScreen)
-        : number(windowNumber), centred(centreOnScreen) {}
-
-    // Puts the frame's top-left corner where the window sits centred on the primary screen,
-    // with the frame margins known now.
-    void Centre() {
-        QScreen* screen = QGuiApplication::primaryScreen();
-        if (screen == nullptr) {
-            return;
-        }
-        QMargins frame = windowHandle() != nullptr ? windowHandle()->frameMargins() : QMargins();
-        placedWithFrame = frame;
-        QSize outer(width() + frame.left() + frame.right(),
-                    height() + frame.top() + frame.bottom());
-        move(screen->geometry().topLeft() + qt::CentredOrigin(screen->geometry().size(), outer));
-    }
-
-    const int32_t number;
-
-  protected:
-    void closeEvent(QCloseEvent* event) override {
-        // Closing ends the program's loop, which then destroys the window itself.
-        event->ignore();
-        RaiseCloseEvent();
-    }
-
-    // The focus moves only by the Tab rule of this backend. Returning true without moving
-    // also keeps the focus on a control that gets disabled, as Windows does.
-    bool focusNextPrevChild(bool) override { return true; }
-
-    bool event(QEvent* event) override {
-        // A window manager adds its frame only after the window is mapped; centre once more
-        // when its size becomes known.
-        QEvent::Type type = event->type();
-        if (centred &&
-            (type == QEvent::Move || type == QEvent::Show || type == QEvent::WindowActivate) &&
-            windowHandle() != nullptr && windowHandle()->frameMargins() != placedWithFrame) {
-            centred = false;
-            Centre();
-        }
-        return QWidget::event(event);
-    }
-
-  private:
-    bool centred;
-    QMargins placedWithFrame;
-};
-
-namespace {
-
-// The lines of one list, kept compactly: their bytes back to back in one buffer, each ended
-// by a NUL, and where each line starts. A line becomes text only while the view asks for it,
-// so a list of a million files costs little more than their names.
-class LineModel final : public QAbstractListModel {
-  public:
-    explicit LineModel(QObject* parent) : QAbstractListModel(parent) {}
-
-    int rowCount(const QModelIndex& parent = QModelIndex()) const override {
-        return parent.isValid() ? 0 : static_cast<int>(starts_.size());
-    }
-
-    QVariant data(const QModelIndex& index, int role) const override {
-        if (role != Qt::DisplayRole || !checkIndex(index, CheckIndexOption::IndexIsValid)) {
-            return {};
-        }
-        std::string_view line = Line(index.row());
-        return QFile::decodeName(
-            QByteArray::fromRawData(line.data(), static_cast<qsizetype>(line.size())));
-    }
-
-    Qt::ItemFlags flags(const QModelIndex& index) const override {
-        return index.isValid() ? Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren
-                               : Qt::NoItemFlags;
-    }
-
-    // All lines of `lines` at the end, announced to the view as one insertion.
-    void Append(LineBatch lines) {
-        size_t count = std::count(lines.text.begin(), lines.text.end(), '\0');
-        if (!lines.text.empty() && lines.text.back() != '\0') {
-            lines.text.push_back('\0');  // the unended rest is a line too
-            ++count;
-        }
-        if (count == 0) {
-            return;
-        }
-        int first = rowCount();
-        beginInsertRows(QModelIndex(), first, first + static_cast<int>(count) - 1);
-        size_t base = text_.size();
-        if (text_.empty()) {
-            text_ = std::move(lines.text);
-            if (text_.capacity() - text_.size() > text_.size() / 4) {
-                text_.shrink_to_fit();  // what a batch grew by beyond its lines
-            }
-        } else {
-            text_.append(lines.text);
-        }
-        starts_.reserve(starts_.size() + count);
-        for (size_t at = base; at < text_.size(); at = text_.find('\0', at) + 1) {
-            starts_.push_back(at);
-        }
-        endInsertRows();
-    }
-
-    void Remove(int row) {
-        beginRemoveRows(QModelIndex(), row, row);
-        size_t begin = starts_[static_cast<size_t>(row)];
-        size_t length = Line(row).size() + 1;
-        text_.erase(begin, length);
-        starts_.erase(starts_.begin() + row);
-        for (auto at = starts_.begin() + row; at != starts_.end(); ++at) {
-            *at -= length;
-        }
-        endRemoveRows();
-    }
-
-    void Clear() {
-        beginResetModel();
-        std::string().swap(text_);
-        std::vector<size_t>().swap(starts_);
-        endResetModel();
-    }
-
-    std::string_view Line(int row) const {
-        size_t at = static_cast<size_t>(row);
-        size_t end = at + 1 < starts_.size() ? starts_[at + 1] : text_.size();
-        return std::string_view(text_).substr(starts_[at], end - 1 - starts_[at]);
-    }
-
-  private:
-    std::string text_;
-    std::vector<size_t> starts_;
-};
-
-// A list box: single selection, lines in the order appended, no horizontal scrolling, and
-// only the user's selection changes and double clicks reported.
-class ListControl final : public QListView {
-  public:
-    ListControl(QWidget* parent, int32_t identifier)
-        : QListView(parent), lines_(new LineModel(this)) {
-        setModel(lines_);
-        setSelectionMode(QAbstractItemView::SingleSelection);
-        setUniformItemSizes(true);
-        setTextElideMode(Qt::ElideNone);
-        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-        setEditTriggers(QAbstractItemView::NoEditTriggers);
-        setDragEnabled(false);
-        connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this, identifier] {
-            if (!changedByProgram) {
-                RaiseControlEvent(identifier);
-            }
-        });
-        connect(this, &QAbstractItemView::doubleClicked, this,
-                [identifier](const QModelIndex&) { RaiseControlEvent(identifier); });
-    }
-
-    // Runs `change` as the program's own, which reports nothing.
-    template <typename Change>
-    void ByProgram(Change change) {
-        bool outer = changedByProgram;
-        changedByProgram = true;
-        change();
-        DropCurrentWithoutSelection();
-        changedByProgram = outer;
-    }
-
-    int32_t Selected() const {
-        QModelIndexList rows = selectionModel()->selectedRows();
-        return rows.isEmpty() ? -1 : rows.first().row();
-    }
-
-    int count() const { return lines_->rowCount(); }
-    LineModel& Lines() { return *lines_; }
-
-  protected:
-    void focusInEvent(QFocusEvent* event) override {
-        QListView::focusInEvent(event);
-        DropCurrentWithoutSelection();
-    }
-
-    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override {
-        // One column: Left and Right step like Up and Down, and the first step in a list
-        // without a selected line lands on the first line.
-        if (action == MoveLeft) {
-            action = MoveUp;
-        } else if (action == MoveRight) {
-            action = MoveDown;
-        }
-        if ((action == MoveUp || action == MoveDown) && Selected() < 0 && count() > 0) {
-            return model()->index(0, 0);
-        }
-        return QListView::moveCursor(action, modifiers);
-    }
-
-    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
-                                                         const QEvent* event) const override {
-        // The user moves the selection but cannot take it away: a click below the last line
-        // or a Ctrl+click on the selected line changes nothing.
-        if (!index.isValid()) {
-            return QItemSelectionModel::NoUpdate;
-        }
-        QItemSelectionModel::SelectionFlags flags = QListView::selectionCommand(index, event);
-        if (flags.testFlag(QItemSelectionModel::Deselect)) {
-            return QItemSelectionModel::NoUpdate;
-        }
-        return flags;
-    }
-
-    void updateGeometries() override {
-        // Lines wider than the list are cut at its right edge; nothing scrolls sideways.
-        QListView::updateGeometries();
-        horizontalScrollBar()->setRange(0, 0);
-    }
-
-  private:
-    // Qt keeps a current line apart from the selection; a list box has only the selected
-    // line, so an arrow key in a list without one starts from the top.
-    void DropCurrentWithoutSelection() {
-        if (Selected() < 0 && currentIndex().isValid()) {
-            selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
-        }
-    }
-
-    LineModel* lines_;
-    bool changedByProgram = false;
-};
-
-// A vertical smooth bar as Windows draws one: a sunken frame, filled from the bottom in
-// proportion to the position, and empty at the lowest position.
-class ProgressControl final : public QProgressBar {
-  public:
-    explicit ProgressControl(QWidget* parent) : QProgressBar(parent) {
-        setOrientation(Qt::Vertical);
-        setTextVisible(false);
-        setFocusPolicy(Qt::NoFocus);
-    }
-
-    // How often the bar has painted itself so far.
-    int64_t Paints() const { return paints_; }
-
-  protected:
-    void paintEvent(QPaintEvent*) override {
-        ++paints_;
-        QPainter painter(this);
-        QStyleOptionFrame frame;
-        frame.initFrom(this);
-        frame.state |= QStyle::State_Sunken;
-        frame.lineWidth = 1;
-        style()->drawPrimitive(QStyle::PE_Frame, &frame, &painter, this);
-        QRect inside = rect().adjusted(1, 1, -1, -1);
-        int64_t span = int64_t{maximum()} - minimum();
-        int filled =
-            span > 0
-                ? static_cast<int>(int64_t{inside.height()} * (int64_t{value()} - minimum()) / span)
-                : 0;
-        painter.fillRect(QRect(inside.left(), inside.bottom() + 1 - filled, inside.width(), filled),
-                         palette().highlight());
-    }
-
-  private:
-    int64_t paints_ = 0;
-};
-
-struct Control {
-    int32_t identifier = 0;
-    ControlKind kind = ControlKind::Label;
-    QPointer<QWidget> widget;
-};
-
-class KeyFilter;
-
-struct Backend {
-    QPointer<MainWindow> window;
-    QPointer<QWidget> controlParent;
-    std::vector<Control> controls;  // in creation order
-    std::deque<int32_t> pending;    // control identifiers, or -1 for a close request
-    int32_t latestControl = -1;
-    KeyFilter* keyFilter = nullptr;
-    qt::FolderAnswer folderAnswer;
-    std::function<void()> waitHook;
-};
-
-Backend& State() {
-    static Backend backend;
-    return backend;
-}
-
-constexpr int32_t kCloseRequest = -1;
-
-void RaiseControlEvent(int32_t identifier) {
-    State().pending.push_back(identifier);
-}
-
-void RaiseCloseEvent() {
-    State().pending.push_back(kCloseRequest);
-}
-
-Control* Find(int32_t identifier) {
-    for (Control& control : State().controls) {
-        if (control.identifier == identifier && !control.widget.isNull()) {
-            return &control;
-        }
-    }
-    return nullptr;
-}
-
-template <typename Widget>
-Widget* FindAs(int32_t identifier) {
-    Control* control = Find(identifier);
-    return control != nullptr ? qobject_cast<Widget*>(control->widget.data()) : nullptr;
-}
-
-ListControl* FindList(int32_t identifier) {
-    Control* control = Find(identifier);
-    if (control == nullptr || control->kind != ControlKind::List) {
-        return nullptr;
-    }
-    return static_cast<ListControl*>(control->widget.data());
-}
-
-ProgressControl* FindBar(int32_t identifier) {
-    Control* control = Find(identifier);
-    if (control == nullptr || control->kind != ControlKind::ProgressBar) {
-        return nullptr;
-    }
-    return static_cast<ProgressControl*>(control->widget.data());
-}
-
-// The control that holds `widget`, or nullptr when it is none of them (the window itself).
-const Control* OwnerOf(const QWidget* widget) {
-    for (const QWidget* at = widget; at != nullptr; at = at->parentWidget()) {
-        for (const Control& control : State().controls) {
-            if (control.widget == at) {
-                return &control;
-            }
-        }
-    }
-    return nullptr;
-}
-
-bool IsCandidate(const Control& control) {
-    bool tabStop = control.kind == ControlKind::PushButton || control.kind == ControlKind::List;
-    return tabStop && !control.widget.isNull() && control.widget->isEnabled() &&
-           control.widget->isVisible();
-}
-
-// Tab and Shift+Tab: the next or previous enabled tab stop in creation order, wrapping.
-void MoveFocus(bool forward) {
-    Backend& backend = State();
-    if (backend.window.isNull()) {
-        return;
-    }
-    std::vector<const Control*> candidates;
-    for (const Control& control : backend.controls) {
-        if (IsCandidate(control)) {
-            candidates.push_back(&control);
-        }
-    }
-    if (candidates.empty()) {
-        return;
-    }
-    const Control* focused = OwnerOf(backend.window->focusWidget());
-    const Control* target = nullptr;
-    if (focused == nullptr) {
-        target = forward ? candidates.front() : candidates.back();
-    } else {
-        auto at = std::find(candidates.begin(), candidates.end(), focused);
-        if (at == candidates.end()) {
-            // A focused control that cannot take the focus by Tab: only Shift+Tab leaves it.
-            target = forward ? nullptr : candidates.back();
-        } else if (forward) {
-            target = std::next(at) == candidates.end() ? candidates.front() : *std::next(at);
-        } else {
-            target = at == candidates.begin() ? candidates.back() : *std::prev(at);
-        }
-    }
-    if (target != nullptr) {
-        target->widget->setFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);
-    }
-}
-
-// Takes Tab, Shift+Tab and Alt+F4 addressed to the main window before any control sees them.
-class KeyFilter final : public QObject {
-  protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        QEvent::Type type = event->type();
-        if (type != QEvent::KeyPress && type != QEvent::KeyRelease) {
-            return false;
-        }
-        if (!InMainWindow(watched)) {
-            return false;
-        }
-        const auto* key = static_cast<const QKeyEvent*>(event);
-        Qt::KeyboardModifiers held = key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier |
-                                                         Qt::AltModifier | Qt::MetaModifier);
-        bool tab = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
-        if (tab && (held & ~Qt::ShiftModifier) == Qt::NoModifier) {
-            bool backward = key->key() == Qt::Key_Backtab || held == Qt::ShiftModifier;
-            if (type == QEvent::KeyPress) {
-                MoveFocus(!backward);
-            }
-            return true;
-        }
-        if (key->key() == Qt::Key_F4 && held == Qt::AltModifier) {
-            if (type == QEvent::KeyPress && !key->isAutoRepeat()) {
-                RaiseCloseEvent();
-            }
-            return true;
-        }
-        return false;
-    }
-
-  private:
-    static bool InMainWindow(const QObject* watched) {
-        MainWindow* window = State().window.data();
-        if (window == nullptr) {
-            return false;
-        }
-        if (watched->isWidgetType()) {
-            return static_cast<const QWidget*>(watched)->window() == window;
-        }
-        return watched->isWindowType() && watched == window->windowHandle();
-    }
-};
 
 // A small sans-serif face like the one the Windows controls use, so that the captions fit
 // their 20- and 24-pixel boxes.
@@ -507,6 +84,17 @@ Qt::WindowFlags FlagsForStyle(uint32_t style) {
 bool HaveApplication() {
     return qobject_cast<QApplication*>(QCoreApplication::instance());
 }
+
+#ifdef TWINRAKE_TEST_HOOKS
+test::FolderAnswer& FolderAnswerHook() {
+    static test::FolderAnswer hook;
+    return hook;
+}
+std::function<void()>& BeforeWaitHook() {
+    static std::function<void()> hook;
+    return hook;
+}
+#endif
 
 }  // namespace
 
@@ -613,8 +201,21 @@ int32_t WaitForEvent() {
         return kEventClose;
     }
     if (backend.pending.empty()) {
-        if (backend.waitHook) {
-            backend.waitHook();
+#ifdef TWINRAKE_TEST_HOOKS
+        if (BeforeWaitHook()) {
+            BeforeWaitHook()();
+        }
+#endif
+        if (backend.keptAlive) {
+            // What KeepWindowAlive held back stays with Qt's X connection until its event
+            // source runs again, which only news from the server or a posted event starts:
+            // start it now, or a click made during the command might wait for the next move
+            // of the mouse.
+            backend.keptAlive = false;
+            QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+            if (dispatcher != nullptr) {
+                dispatcher->wakeUp();
+            }
         }
         // Outside a running event loop Qt leaves objects scheduled for deletion alone.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -625,7 +226,7 @@ int32_t WaitForEvent() {
     }
     int32_t next = backend.pending.front();
     backend.pending.pop_front();
-    if (next == kCloseRequest) {
+    if (next == qt::kCloseRequest) {
         return kEventClose;
     }
     backend.latestControl = next;
@@ -731,8 +332,11 @@ void KeepWindowAlive() {
     if (!HaveApplication()) {
         return;
     }
-    // Paint, exposure and the window manager's messages, never a key or a click: those wait
-    // for the command's end. A close request lands in `pending`, where the loop takes it then.
+    // Paint, exposure and the window manager's messages (its pings among them), never a key
+    // or a click: Qt's X connection holds those, and the close box's WM_DELETE_WINDOW with
+    // them, in their order, for the next wait. Whatever raises an event meanwhile only queues
+    // it in `pending`; no command runs from here.
+    State().keptAlive = true;
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
@@ -740,14 +344,16 @@ std::string PickFolder(const std::string& title, const std::string& initialFolde
     if (!HaveApplication()) {
         return {};
     }
-    Backend& backend = State();
     QString caption = QString::fromUtf8(title);
     QString initial = QFile::decodeName(initialFolder.c_str());
     QString chosen;
-    if (backend.folderAnswer) {
-        chosen = backend.folderAnswer(caption, initial);
-    } else {
-        chosen = QFileDialog::getExistingDirectory(backend.window.data(), caption,
+#ifdef TWINRAKE_TEST_HOOKS
+    if (FolderAnswerHook()) {
+        chosen = FolderAnswerHook()(caption, initial);
+    } else
+#endif
+    {
+        chosen = QFileDialog::getExistingDirectory(State().window.data(), caption,
                                                    initial.isEmpty() ? QDir::homePath() : initial,
                                                    QFileDialog::ShowDirsOnly);
     }
@@ -803,14 +409,20 @@ QPoint CentredOrigin(QSize screen, QSize outer) {
                   (screen.height() >> 1) - (outer.height() >> 1));
 }
 
-void SetFolderAnswerForTests(FolderAnswer answer) {
-    State().folderAnswer = std::move(answer);
-}
-
-void SetWaitHookForTests(std::function<void()> hook) {
-    State().waitHook = std::move(hook);
-}
-
 }  // namespace qt
+
+#ifdef TWINRAKE_TEST_HOOKS
+namespace test {
+
+void SetFolderAnswer(FolderAnswer answer) {
+    FolderAnswerHook() = std::move(answer);
+}
+
+void SetBeforeWait(std::function<void()> hook) {
+    BeforeWaitHook() = std::move(hook);
+}
+
+}  // namespace test
+#endif
 
 }  // namespace platform
