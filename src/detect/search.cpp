@@ -300,7 +300,9 @@ void FindDuplicates(AppState& state) {
     FileCatalogue& catalogue = state.fileCatalogue;
     const int32_t total = catalogue.Count();
     int32_t done = 0;
+    progress.StillRunning();
     SizeIndex index = BuildSizeIndex(catalogue);
+    progress.StillRunning();
     // One job per size with two or more files, in the catalogue order of their first files.
     std::deque<SizeClassJob> jobs;
     for (uint32_t r = 0; r < static_cast<uint32_t>(total); ++r) {

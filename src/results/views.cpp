@@ -28,15 +28,23 @@ void ResetViews() {
 
 // The lists are filled in one batch each: a list of many lines then takes its storage once
 // and redraws once, instead of once per line.
+// How many lines are made between two moments in which the window keeps itself alive: a
+// list of a million lines takes a while to make.
+constexpr uint32_t kLinesBetweenBreaths = 8192;
+
 void RefreshAllFilesView(const AppState& state) {
     platform::ClearLines(LstAllFiles);
     platform::LineBatch lines;
+    uint32_t made = 0;
     for (const FileEntry& entry : state.fileCatalogue) {
         lines.text.append(entry.name());
         lines.text.append(" (");
         lines.text.append(std::to_string(entry.size));
         lines.text.push_back(')');
         lines.EndLine();
+        if (++made % kLinesBetweenBreaths == 0) {
+            state.progress->StillRunning();
+        }
     }
     platform::AppendLines(LstAllFiles, std::move(lines));
     platform::SetControlText(LblAllFiles,
@@ -51,7 +59,11 @@ void RefreshGroupsView(AppState& state) {
     }
     platform::ClearLines(LstGroups);
     platform::LineBatch lines;
+    uint32_t made = 0;
     for (const DuplicateGroup& group : state.groupList) {
+        if (++made % kLinesBetweenBreaths == 0) {
+            state.progress->StillRunning();
+        }
         lines.text.append(std::to_string(group.memberCount));
         lines.text.append(": ");
         auto member = group.firstMember;
