@@ -368,5 +368,27 @@ TEST_F(SearchShapesTest, OneContentSharedByMoreFilesThanMayBeOpen) {
     EXPECT_EQ(state.groupList[2].memberCount, 43);
 }
 
+// More files of one size than may be open, larger than the two end blocks a first digest
+// reads: files alike at both ends but not in the middle must still fall apart, and files alike
+// in the middle but not at an end are told apart by the ends alone.
+TEST_F(SearchShapesTest, FilesAlikeAtTheirEndsOrInTheMiddleOnly) {
+    const size_t size = 20000;
+    const std::string head = Content(21, 4096);
+    const std::string tail = Content(22, 4096);
+    std::vector<std::string> names;
+    for (int i = 0; i < 300; ++i) {
+        // Three middles behind the same ends; and, every fifth file, another tail.
+        std::string bytes = head + Content(30 + static_cast<uint32_t>(i % 3), size - 8192) + tail;
+        if (i % 5 == 0) {
+            bytes.replace(size - 10, 10, Content(40 + static_cast<uint32_t>(i % 2), 10));
+        }
+        std::string name = Numbered("m", i);
+        tree.Write(name, bytes);
+        names.push_back(name);
+    }
+    CatalogueAll(names);
+    EXPECT_EQ(state.groupList.size(), 3u + 6u);  // three middles, each with two other tails
+}
+
 }  // namespace
 }  // namespace twinrake

@@ -153,13 +153,16 @@ find_exe="$build_x64/twinrake-find.exe"
 mkdir -p "$drive/find/1" "$drive/find/2"
 printf pair >"$drive/find/1/x"
 printf pair >"$drive/find/2/y"
-run_find() {
+run_find_in() {
+  local folder=$1
+  shift
   set +e
-  (cd "$drive/find" && "$wine" "$find_exe" "$@") >"$build_x64/find.out" 2>"$build_x64/find.err"
+  (cd "$folder" && "$wine" "$find_exe" "$@") >"$build_x64/find.out" 2>"$build_x64/find.err"
   find_status=$?
   set -e
   tr -d '\r' <"$build_x64/find.out" >"$build_x64/find.txt"
 }
+run_find() { run_find_in "$drive/find" "$@"; }
 # An unset "$DIR" in a script must not mean a whole drive.
 run_find ""
 if [ "$find_status" -ne 64 ] || ! grep -q 'an empty folder name names no folder' "$build_x64/find.err"; then
@@ -172,6 +175,31 @@ if [ "$find_status" -ne 0 ] || [ "$(grep -c -E '^[A-Za-z]:\\(.*\\)?find\\[12]\\[
   echo "-- twinrake-find.exe . ended with $find_status and printed: $(cat "$build_x64/find.txt")"
   failed=1
 fi
+
+# Clean-up: --link makes the copy another name of the kept file, --delete deletes a copy and
+# leaves a read-only one, and --reflink is no action Windows has.
+act="$drive/act"
+mkdir -p "$act/keep" "$act/linked" "$act/gone"
+for file in keep/a linked/b gone/c gone/ro; do printf same >"$act/$file"; done
+chmod 444 "$act/gone/ro"  # Wine shows it read-only
+run_find_in "$act" --reflink keep linked
+if [ "$find_status" -ne 64 ] || ! grep -q 'not on this platform' "$build_x64/find.err"; then
+  echo "-- twinrake-find.exe --reflink ended with $find_status: $(cat "$build_x64/find.err")"
+  failed=1
+fi
+run_find_in "$act" --link keep linked
+if [ "$find_status" -ne 0 ] || [ "$(stat -c %i "$act/keep/a")" != "$(stat -c %i "$act/linked/b")" ] ||
+  [ -n "$(find "$act" -name '.twinrake-*')" ]; then
+  echo "-- twinrake-find.exe --link ended with $find_status: $(cat "$build_x64/find.txt" "$build_x64/find.err")"
+  failed=1
+fi
+run_find_in "$act" --delete keep gone
+if [ "$find_status" -ne 1 ] || [ -e "$act/gone/c" ] || [ ! -e "$act/gone/ro" ] || [ ! -e "$act/keep/a" ] ||
+  ! grep -q 'ro: not deleted: write-protected' "$build_x64/find.err"; then
+  echo "-- twinrake-find.exe --delete ended with $find_status: $(cat "$build_x64/find.txt" "$build_x64/find.err")"
+  failed=1
+fi
+chmod 644 "$act/gone/ro"
 
 [ "$failed" -eq 0 ] && say "Windows tests passed"
 exit "$failed"

@@ -5,13 +5,17 @@
 //     ├─ all the files may be open at once? ──► CompareSideBySide ──► sets
 //     │
 //     └─ more than may be open:
-//          SplitByDigest: every file read whole, on its own, for an xxHash digest, on
-//          `digestThreads` threads; files with equal digests are candidates, the rest differ
+//          SplitByDigest (ends): a block at each end of every file, read on its own, for an
+//          xxHash digest, with idle readers joining in; files with equal digests are
+//          candidates, the rest differ
 //            │
-//            └─ each candidate subset:
+//            └─ each candidate subset (CompareCandidates):
 //                 all may be open at once? ──► CompareSideBySide ──► sets
-//                 more than that ──► CompareInTurns: the subset's first file side by side with
-//                                    as many others as may be open, turn after turn ──► sets
+//                 more than that ──► SplitByDigest (whole files) ──► each subset:
+//                      all may be open at once? ──► CompareSideBySide ──► sets
+//                      more than that ──► CompareInTurns: the subset's first file side by
+//                                         side with as many others as may be open, turn
+//                                         after turn ──► sets
 //
 //   CompareSideBySide: opens every file at once under one lease of the open-file budget,
 //   asks the disk for every first block together, then reads the files block by block in
@@ -41,6 +45,8 @@ namespace twinrake {
 namespace {
 
 constexpr size_t kMinBlock = 4096;
+// The block at each end of a file that a first digest covers.
+constexpr size_t kEndBlock = 4096;
 constexpr size_t kMaxBlock = 64 * 1024;
 // Below this many files a class is split by comparing with each distinct block found so far;
 // above it, blocks are first sorted by a digest.
@@ -408,16 +414,37 @@ class SizeClassReader {
         }
         std::vector<IdenticalSet> sets;
         if (!FitsSideBySide(all) || !CompareSideBySide(all, sets, nullptr)) {
-            for (const Candidates& subset : SplitByDigest(all)) {
-                if (!FitsSideBySide(subset) || !CompareSideBySide(subset, sets, nullptr)) {
-                    CompareInTurns(subset, sets);
-                }
+            for (const Candidates& alike : SplitByDigest(all, Cover::kEnds)) {
+                CompareCandidates(alike, EndsAreWhole() ? Cover::kEnds : Cover::kWhole, sets);
             }
         }
         return SizeClassResult{std::move(sets), PassedOnce(sets)};
     }
 
   private:
+    // What a digest covers: a block at each end of the file, which tells most files of one
+    // size apart for a fraction of their bytes, or the whole file.
+    enum class Cover { kEnds, kWhole };
+    bool EndsAreWhole() const { return size_ <= static_cast<int64_t>(2 * kEndBlock); }
+
+    // Files whose digests agree: byte for byte side by side if they may all be open at once,
+    // else split by a whole digest unless `covered` was that already, and what still agrees
+    // taken in turns.
+    void CompareCandidates(const Candidates& files, Cover covered, std::vector<IdenticalSet>& out) {
+        if (FitsSideBySide(files) && CompareSideBySide(files, out, nullptr)) {
+            return;
+        }
+        if (covered == Cover::kWhole) {
+            CompareInTurns(files, out);
+            return;
+        }
+        for (const Candidates& subset : SplitByDigest(files, Cover::kWhole)) {
+            if (!FitsSideBySide(subset) || !CompareSideBySide(subset, out, nullptr)) {
+                CompareInTurns(subset, out);
+            }
+        }
+    }
+
     size_t MostOpen() const { return std::min(kMaxOpenFiles, shared_.openFiles.Total()); }
     bool FitsSideBySide(const Candidates& files) const {
         return files.size() >= 2 && files.size() <= MostOpen();
@@ -605,48 +632,60 @@ class SizeClassReader {
         }
     }
 
-    void DigestOf(const SizeClassFile* file, char* buffer, Digest& out) {
+    // Reads `want` bytes from `offset` for a digest; false, with `error` set when the system
+    // failed, when they could not all be read.
+    bool ReadForDigest(const OpenedFile& open, int64_t offset, char* buffer, size_t want,
+                       platform::Error& error) {
+        size_t got = 0;
+        error = Timed(shared_.pace, [&] {
+            return platform::ReadBytesAt(open.Handle(), offset, buffer, want, got);
+        });
+        return !error && got == want;
+    }
+
+    void DigestOf(const SizeClassFile* file, char* buffer, Cover cover, Digest& out) {
         OpenedFile open(file);
         BudgetLease lease(shared_.openFiles);
         if ((out.error = OpenAlone(open, lease))) {
             return;
         }
         out.stamp = open.Stamp();
-        bool whole = out.stamp.length == size_;
+        bool read = out.stamp.length == size_;
         XXH3_state_t state;
         XXH3_128bits_reset(&state);
-        for (int64_t offset = 0; whole && offset < size_;) {
-            size_t want = static_cast<size_t>(
-                std::min<int64_t>(static_cast<int64_t>(BlockMemory::kSlot), size_ - offset));
-            size_t got = 0;
-            if (platform::Error error = Timed(shared_.pace, [&] {
-                    return platform::ReadBytes(open.Handle(), buffer, want, got);
-                })) {
-                out.error = error;
+        if (cover == Cover::kEnds && !EndsAreWhole()) {
+            for (int64_t offset : {int64_t{0}, size_ - static_cast<int64_t>(kEndBlock)}) {
+                read = read && ReadForDigest(open, offset, buffer, kEndBlock, out.error);
+                XXH3_128bits_update(&state, buffer, kEndBlock);
             }
-            whole = got == want;
-            XXH3_128bits_update(&state, buffer, want);
-            offset += static_cast<int64_t>(want);
+        } else {
+            for (int64_t offset = 0; read && offset < size_;) {
+                size_t want = static_cast<size_t>(
+                    std::min<int64_t>(static_cast<int64_t>(BlockMemory::kSlot), size_ - offset));
+                read = ReadForDigest(open, offset, buffer, want, out.error);
+                XXH3_128bits_update(&state, buffer, want);
+                offset += static_cast<int64_t>(want);
+            }
         }
         // A digest only rules pairs out, and whatever could still group is compared again
         // side by side and checked by its path there: the open file itself tells a change.
-        out.ok = whole && open.UnchangedWhileOpen();
+        out.ok = read && open.UnchangedWhileOpen();
         if (!out.ok && !out.error) {
             out.error = kChanged;
         }
         out.value = XXH3_128bits_digest(&state);
     }
 
-    // Reads every file whole for a digest, each on its own; readers with nothing else to do
-    // join in, so that the digests of many files are taken at once.
-    std::vector<Digest> DigestAll(const Candidates& files) {
+    // Reads what `cover` says of every file for a digest, each on its own; readers with
+    // nothing else to do join in, so that the digests of many files are taken at once.
+    std::vector<Digest> DigestAll(const Candidates& files, Cover cover) {
         std::vector<Digest> digests(files.size());
         std::atomic<size_t> next{0};
         std::atomic<size_t> finished{0};
         const std::function<void()> work = [&] {
             BlockLease buffer(shared_.blocks, 1, BlockMemory::kSlot);
             for (size_t i; (i = next.fetch_add(1)) < files.size();) {
-                DigestOf(files[i], buffer.Block(0), digests[i]);
+                DigestOf(files[i], buffer.Block(0), cover, digests[i]);
                 size_t done = finished.fetch_add(1, std::memory_order_relaxed) + 1;
                 progress_.store(static_cast<int32_t>(done * 100 / files.size()),
                                 std::memory_order_relaxed);
@@ -656,10 +695,11 @@ class SizeClassReader {
         return digests;
     }
 
-    // Too many files to hold open: a digest of each whole file rules most pairs out. Gives the
-    // files left with an equal digest, subset by subset, each in catalogue order.
-    std::vector<Candidates> SplitByDigest(const Candidates& files) {
-        std::vector<Digest> digests = DigestAll(files);
+    // Too many files to hold open: a digest of each file, of its ends or of all of it, rules
+    // most pairs out. Gives the files left with an equal digest, subset by subset, each in
+    // catalogue order.
+    std::vector<Candidates> SplitByDigest(const Candidates& files, Cover cover) {
+        std::vector<Digest> digests = DigestAll(files, cover);
         struct Keyed {
             XXH128_hash_t value;
             size_t at;

@@ -251,10 +251,13 @@ class SizeClassReaders {
         }
     }
 
-    // Starts readers until there are `wanted` (no more than sizes to read). Called with the
-    // lock held.
+    // Starts readers until there are `wanted`; those that find no size of their own to read
+    // help with the digests of a large one. None at all without a size. Called with the lock
+    // held.
     void AddReaders(size_t wanted) {
-        wanted = std::min(wanted, jobs_.size());
+        if (jobs_.empty()) {
+            return;
+        }
         while (started_ < wanted) {
             threads_.emplace_back([this] { Work(); });
             ++started_;

@@ -138,6 +138,9 @@ Error OpenForReading(const std::string& path, OpenFile*& file, FileStamp& stamp)
 // Fewer than `count` only at the end. On failure `got` is 0.
 Error ReadBytes(OpenFile* file, void* buffer, size_t count, size_t& got);
 
+// The same from `offset` on, leaving the current position where it was.
+Error ReadBytesAt(OpenFile* file, int64_t offset, void* buffer, size_t count, size_t& got);
+
 // The open file's stamp as it is now.
 Error StampOfOpenFile(OpenFile* file, FileStamp& stamp);
 

@@ -170,6 +170,14 @@ Error ReadBytes(OpenFile* open, void* buffer, size_t count, size_t& got) {
     return Error{};
 }
 
+Error ReadBytesAt(OpenFile* open, int64_t offset, void* buffer, size_t count, size_t& got) {
+    int64_t position = open->position;
+    open->position = offset;
+    Error error = ReadBytes(open, buffer, count, got);
+    open->position = position;
+    return error;
+}
+
 Error StampOfOpenFile(OpenFile* file, FileStamp& stamp) {
     std::lock_guard lock(fakefs::Lock());
     stamp = file->stamp;

@@ -476,6 +476,31 @@ Error ReadBytes(OpenFile* file, void* buffer, size_t count, size_t& got) {
     return Error{};
 }
 
+Error ReadBytesAt(OpenFile* file, int64_t offset, void* buffer, size_t count, size_t& got) {
+    got = 0;
+    auto* at = static_cast<char*>(buffer);
+    while (got < count) {
+        ssize_t read = pread(file->fd, at + got, count - got, offset + static_cast<off_t>(got));
+        if (read < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            got = 0;
+            return LastError();
+        }
+        if (read == 0) {
+            break;
+        }
+        got += static_cast<size_t>(read);
+    }
+#ifdef TWINRAKE_TEST_HOOKS
+    if (test::AfterReadHook()) {
+        test::AfterReadHook()(file->inode, offset + static_cast<int64_t>(got));
+    }
+#endif
+    return Error{};
+}
+
 Error StampOfOpenFile(OpenFile* file, FileStamp& stamp) {
     struct stat info;
     if (fstat(file->fd, &info) != 0) {

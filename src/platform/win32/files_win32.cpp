@@ -327,6 +327,41 @@ Error ReadBytes(OpenFile* file, void* buffer, size_t count, size_t& got) {
     return Error{};
 }
 
+Error ReadBytesAt(OpenFile* file, int64_t offset, void* buffer, size_t count, size_t& got) {
+    constexpr size_t kLargestRequest = size_t{1} << 30;
+    auto* at = static_cast<char*>(buffer);
+    got = 0;
+    // A read with an offset of its own moves the handle's position; it is put back after.
+    LARGE_INTEGER here{};
+    LARGE_INTEGER none{};
+    if (!SetFilePointerEx(file->handle, none, &here, FILE_CURRENT)) {
+        return LastError();
+    }
+    Error error;
+    while (got < count) {
+        DWORD want = static_cast<DWORD>(std::min(count - got, kLargestRequest));
+        DWORD read = 0;
+        OVERLAPPED place{};
+        uint64_t from = static_cast<uint64_t>(offset) + got;
+        place.Offset = static_cast<DWORD>(from);
+        place.OffsetHigh = static_cast<DWORD>(from >> 32);
+        if (!ReadFile(file->handle, at + got, want, &read, &place)) {
+            DWORD code = GetLastError();
+            if (code != ERROR_HANDLE_EOF) {
+                got = 0;
+                error = SystemError(static_cast<int>(code));
+            }
+            break;
+        }
+        if (read == 0) {
+            break;
+        }
+        got += read;
+    }
+    SetFilePointerEx(file->handle, here, nullptr, FILE_BEGIN);
+    return error;
+}
+
 Error StampOfOpenFile(OpenFile* file, FileStamp& stamp) {
     return StampOfHandle(file->handle, stamp);
 }
