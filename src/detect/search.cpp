@@ -144,9 +144,9 @@ constexpr size_t kBlockSlots = 2 * kMaxOpenFiles * 4096 / BlockMemory::kSlot;
 // How long the window waits for a reader at most before it tells how far the search is.
 constexpr auto kWaitStep = std::chrono::milliseconds(20);
 
-// Reads the sizes' files on as many threads as the machine has cores, in the order in which
-// the search will need them, while the calling thread keeps the window's progress bars; the
-// window is only ever touched from the calling thread.
+// Reads the sizes' files on as many threads as the disk wants (ReaderThreads), in the order in
+// which the search will need them (ReadingOrder), while the calling thread keeps the window's
+// progress bars; the window is only ever touched from the calling thread.
 class SizeClassReaders {
   public:
     SizeClassReaders(const FileCatalogue& catalogue, const SizeIndex& index,

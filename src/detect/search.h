@@ -15,8 +15,9 @@ namespace twinrake {
 // when set, is told of each.
 void FindDuplicates(AppState& state);
 
-// How many threads read the sizes' files: `count`, or for 0 as many as keep a disk busy
-// (eight per core, at least 8 and at most 32).
+// How many threads read the sizes' files: `count`, or for 0 as the disk wants them: one per
+// core while the files come from memory, eight per core (8 to 32) once reads wait for the
+// disk, one alone on a disk that turns.
 void SetSearchThreads(int32_t count);
 
 }  // namespace twinrake
