@@ -106,7 +106,7 @@ size_t ReaderThreads(Disk disk) {
         case Disk::kSpinning:
             return 1;
         case Disk::kWaiting:
-            return std::clamp<size_t>(8 * Cores(), 8, 32);
+            return std::clamp<size_t>(16 * Cores(), 16, 32);
         case Disk::kFromMemory:
             break;
     }

@@ -16,7 +16,7 @@ namespace twinrake {
 void FindDuplicates(AppState& state);
 
 // How many threads read the sizes' files: `count`, or for 0 as the disk wants them: one per
-// core while the files come from memory, eight per core (8 to 32) once reads wait for the
+// core while the files come from memory, sixteen per core (16 to 32) once reads wait for the
 // disk, one alone on a disk that turns.
 void SetSearchThreads(int32_t count);
 
