@@ -597,8 +597,9 @@ class SizeClassReader {
         for (OpenedFile& file : group) {
             char* at = memory.Block(first + readable.size());
             size_t got = 0;
-            platform::Error error = Timed(
-                shared_.pace, [&] { return platform::ReadBytes(file.Handle(), at, want, got); });
+            platform::Error error = ReadNoted(shared_.pace, file.Handle(), [&] {
+                return platform::ReadBytes(file.Handle(), at, want, got);
+            });
             if (error || got != want) {
                 Pass(file.File(), error ? error : kChanged);
                 continue;
@@ -637,7 +638,7 @@ class SizeClassReader {
     bool ReadForDigest(const OpenedFile& open, int64_t offset, char* buffer, size_t want,
                        platform::Error& error) {
         size_t got = 0;
-        error = Timed(shared_.pace, [&] {
+        error = ReadNoted(shared_.pace, open.Handle(), [&] {
             return platform::ReadBytesAt(open.Handle(), offset, buffer, want, got);
         });
         return !error && got == want;

@@ -141,6 +141,11 @@ Error ReadBytes(OpenFile* file, void* buffer, size_t count, size_t& got);
 // The same from `offset` on, leaving the current position where it was.
 Error ReadBytesAt(OpenFile* file, int64_t offset, void* buffer, size_t count, size_t& got);
 
+// Whether the last read of `file` had to wait for the disk, or the page cache held what it
+// asked for; unknown where the system cannot tell (then how long the read took must do).
+enum class DiskWait : uint8_t { kUnknown, kNo, kYes };
+DiskWait LastReadWaited(const OpenFile* file);
+
 // The open file's stamp as it is now.
 Error StampOfOpenFile(OpenFile* file, FileStamp& stamp);
 

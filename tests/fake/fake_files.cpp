@@ -178,6 +178,10 @@ Error ReadBytesAt(OpenFile* open, int64_t offset, void* buffer, size_t count, si
     return error;
 }
 
+DiskWait LastReadWaited(const OpenFile*) {
+    return DiskWait::kNo;  // the scripted files are all in memory
+}
+
 Error StampOfOpenFile(OpenFile* file, FileStamp& stamp) {
     std::lock_guard lock(fakefs::Lock());
     stamp = file->stamp;

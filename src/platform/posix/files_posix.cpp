@@ -10,6 +10,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -32,6 +33,8 @@ namespace platform {
 
 struct OpenFile {
     int fd = -1;
+    bool canAskNoWait = true;
+    DiskWait waited = DiskWait::kUnknown;
 #ifdef TWINRAKE_TEST_HOOKS
     uint64_t inode = 0;
     int64_t position = 0;
@@ -450,11 +453,37 @@ Error OpenForReading(const std::string& path, OpenFile*& file, FileStamp& stamp)
     return Error{};
 }
 
-Error ReadBytes(OpenFile* file, void* buffer, size_t count, size_t& got) {
+namespace {
+
+// Reads up to `count` bytes at `offset`, or from the current position for -1. It asks
+// without waiting first: what the page cache holds comes at once, and a read that would have
+// to wait for the disk says so, which tells whether the disk sets the pace.
+ssize_t ReadNoting(OpenFile* file, void* buffer, size_t count, off_t offset) {
+    struct iovec part {
+        buffer, count
+    };
+    if (file->canAskNoWait) {
+        ssize_t read = preadv2(file->fd, &part, 1, offset, RWF_NOWAIT);
+        if (read >= 0 || (errno != EAGAIN && errno != EOPNOTSUPP && errno != EINVAL)) {
+            return read;
+        }
+        if (errno == EAGAIN) {
+            file->waited = DiskWait::kYes;
+        } else {
+            file->canAskNoWait = false;  // this file system cannot tell
+            file->waited = DiskWait::kUnknown;
+        }
+    }
+    return offset < 0 ? ::read(file->fd, buffer, count) : pread(file->fd, buffer, count, offset);
+}
+
+Error ReadFrom(OpenFile* file, off_t offset, void* buffer, size_t count, size_t& got) {
     got = 0;
+    file->waited = file->canAskNoWait ? DiskWait::kNo : DiskWait::kUnknown;
     auto* at = static_cast<char*>(buffer);
     while (got < count) {
-        ssize_t read = ::read(file->fd, at + got, count - got);
+        ssize_t read = ReadNoting(file, at + got, count - got,
+                                  offset < 0 ? -1 : offset + static_cast<off_t>(got));
         if (read < 0) {
             if (errno == EINTR) {
                 continue;
@@ -468,7 +497,7 @@ Error ReadBytes(OpenFile* file, void* buffer, size_t count, size_t& got) {
         got += static_cast<size_t>(read);
     }
 #ifdef TWINRAKE_TEST_HOOKS
-    file->position += static_cast<int64_t>(got);
+    file->position = (offset < 0 ? file->position : offset) + static_cast<int64_t>(got);
     if (test::AfterReadHook()) {
         test::AfterReadHook()(file->inode, file->position);
     }
@@ -476,29 +505,18 @@ Error ReadBytes(OpenFile* file, void* buffer, size_t count, size_t& got) {
     return Error{};
 }
 
+}  // namespace
+
+Error ReadBytes(OpenFile* file, void* buffer, size_t count, size_t& got) {
+    return ReadFrom(file, -1, buffer, count, got);
+}
+
 Error ReadBytesAt(OpenFile* file, int64_t offset, void* buffer, size_t count, size_t& got) {
-    got = 0;
-    auto* at = static_cast<char*>(buffer);
-    while (got < count) {
-        ssize_t read = pread(file->fd, at + got, count - got, offset + static_cast<off_t>(got));
-        if (read < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            got = 0;
-            return LastError();
-        }
-        if (read == 0) {
-            break;
-        }
-        got += static_cast<size_t>(read);
-    }
-#ifdef TWINRAKE_TEST_HOOKS
-    if (test::AfterReadHook()) {
-        test::AfterReadHook()(file->inode, offset + static_cast<int64_t>(got));
-    }
-#endif
-    return Error{};
+    return ReadFrom(file, static_cast<off_t>(offset), buffer, count, got);
+}
+
+DiskWait LastReadWaited(const OpenFile* file) {
+    return file->waited;
 }
 
 Error StampOfOpenFile(OpenFile* file, FileStamp& stamp) {

@@ -362,6 +362,11 @@ Error ReadBytesAt(OpenFile* file, int64_t offset, void* buffer, size_t count, si
     return error;
 }
 
+// Windows has no read that says it would have to wait for the disk.
+DiskWait LastReadWaited(const OpenFile*) {
+    return DiskWait::kUnknown;
+}
+
 Error StampOfOpenFile(OpenFile* file, FileStamp& stamp) {
     return StampOfHandle(file->handle, stamp);
 }
