@@ -47,6 +47,20 @@ inline Error Failed(ErrorKind kind) {
 // The system's own words for an error, or ours for an error without a system code.
 std::string ErrorText(const Error& error);
 
+// Our words for an error of `kind` that has no system code; the backends' ErrorText use them.
+inline const char* OwnWords(ErrorKind kind) {
+    switch (kind) {
+        case ErrorKind::None:
+            return "no error";
+        case ErrorKind::Changed:
+            return "changed since it was compared";
+        case ErrorKind::WriteProtected:
+            return "write-protected";
+        default:
+            return "failed";
+    }
+}
+
 // The separator between a folder and a name in full paths.
 #ifdef _WIN32
 inline constexpr char kPathSeparator = '\\';
@@ -202,8 +216,7 @@ Error ReplaceWithLink(const std::string& keptPath, const ExpectedFile& kept,
 // bytes itself, under its own lock, and shares nothing where they differ (Changed). `name`
 // keeps its own identity, owner, rights and times. Unsupported where the file system or the
 // platform cannot share blocks. `shared` receives how many bytes are shared now.
-Error ShareBlocks(const std::string& keptPath, const ExpectedFile& kept,
-                  const std::string& folder, const std::string& name,
-                  const ExpectedFile& expected, int64_t& shared);
+Error ShareBlocks(const std::string& keptPath, const ExpectedFile& kept, const std::string& folder,
+                  const std::string& name, const ExpectedFile& expected, int64_t& shared);
 
 }  // namespace platform

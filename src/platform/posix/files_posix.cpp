@@ -86,19 +86,7 @@ Error SystemError(int code) {
 }
 
 std::string ErrorText(const Error& error) {
-    if (error.code != 0) {
-        return std::strerror(error.code);
-    }
-    switch (error.kind) {
-        case ErrorKind::None:
-            return "no error";
-        case ErrorKind::Changed:
-            return "changed since it was compared";
-        case ErrorKind::WriteProtected:
-            return "write-protected";
-        default:
-            return "failed";
-    }
+    return error.code != 0 ? std::strerror(error.code) : OwnWords(error.kind);
 }
 
 namespace {
@@ -648,6 +636,16 @@ Error CheckExpectedFile(int folderFd, const std::string& name, const ExpectedFil
     return Error{};
 }
 
+// Opens the member's folder and checks the member in it, both only while they are what
+// `expected` describes; `parent` and `info` then hold the folder and what the member is now.
+Error OpenAndCheck(const std::string& folder, const std::string& name, const ExpectedFile& expected,
+                   bool writable, Descriptor& parent, struct stat& info) {
+    if (Error error = OpenExpectedFolder(folder, expected.folder, parent)) {
+        return error;
+    }
+    return CheckExpectedFile(parent.fd, name, expected, writable, info);
+}
+
 // Whether `path` still names the regular file `expected` describes.
 Error CheckKeptFile(const std::string& path, const ExpectedFile& expected) {
     FileStamp now;
@@ -675,20 +673,14 @@ Error CheckFileUnchanged(const std::string& folder, const std::string& name,
                          const ExpectedFile& expected, bool writable) {
     Descriptor parent;
     struct stat info;
-    if (Error error = OpenExpectedFolder(folder, expected.folder, parent)) {
-        return error;
-    }
-    return CheckExpectedFile(parent.fd, name, expected, writable, info);
+    return OpenAndCheck(folder, name, expected, writable, parent, info);
 }
 
 Error RemoveFileIfUnchanged(const std::string& folder, const std::string& name,
                             const ExpectedFile& expected, uint64_t* names) {
     Descriptor parent;
     struct stat info;
-    if (Error error = OpenExpectedFolder(folder, expected.folder, parent)) {
-        return error;
-    }
-    if (Error error = CheckExpectedFile(parent.fd, name, expected, true, info)) {
+    if (Error error = OpenAndCheck(folder, name, expected, true, parent, info)) {
         return error;
     }
     if (names != nullptr) {
@@ -704,10 +696,7 @@ Error ReplaceWithLink(const std::string& keptPath, const ExpectedFile& kept,
                       const ExpectedFile& expected, uint64_t& names) {
     Descriptor parent;
     struct stat info;
-    if (Error error = OpenExpectedFolder(folder, expected.folder, parent)) {
-        return error;
-    }
-    if (Error error = CheckExpectedFile(parent.fd, name, expected, true, info)) {
+    if (Error error = OpenAndCheck(folder, name, expected, true, parent, info)) {
         return error;
     }
     names = static_cast<uint64_t>(info.st_nlink);
@@ -777,12 +766,9 @@ Error ShareBlocks(const std::string& keptPath, const ExpectedFile& kept, const s
     shared = 0;
     Descriptor parent;
     struct stat info;
-    if (Error error = OpenExpectedFolder(folder, expected.folder, parent)) {
-        return error;
-    }
     // Sharing blocks changes no byte, right or time of the member: its write protection
     // does not stand in the way.
-    if (Error error = CheckExpectedFile(parent.fd, name, expected, false, info)) {
+    if (Error error = OpenAndCheck(folder, name, expected, false, parent, info)) {
         return error;
     }
     Descriptor member(

@@ -229,16 +229,7 @@ size_t OpenFileBudget() {
 
 std::string ErrorText(const Error& error) {
     if (error.code == 0) {
-        switch (error.kind) {
-            case ErrorKind::None:
-                return "no error";
-            case ErrorKind::Changed:
-                return "changed since it was compared";
-            case ErrorKind::WriteProtected:
-                return "write-protected";
-            default:
-                return "failed";
-        }
+        return OwnWords(error.kind);
     }
     char* text = nullptr;
     DWORD length = FormatMessageA(
