@@ -1,5 +1,6 @@
 // CompareFiles over real files, as the deletions ask before a copy goes: two separate files
-// with the same bytes, whole, unchanged; anything else is no copy.
+// with the same bytes, whole, unchanged; anything else is no copy, and CompareContents says
+// why.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -41,19 +42,68 @@ TEST_F(CompareTest, TwoSeparateFilesWithTheSameBytesWhole) {
     tree.Write("e1", "");
     tree.Write("e2", "");
     tree.MakeFolder("folder");
+    // What CompareFiles answers, and why CompareContents says it answers so: a deletion names
+    // a file it cannot read differently from one that holds other bytes.
     const struct {
         const char* a;
         const char* b;
-        bool copies;
+        Likeness likeness;
+        bool second;  // the reason lies with b
     } kCases[] = {
-        {"x", "y", true},        {"y", "x", true},        {"x", "x", false},
-        {"x", "x-link", false},  // one file under two names
-        {"x", "last", false},    {"first", "x", false},   {"x", "longer", false},
-        {"shorter", "x", false}, {"x", "missing", false}, {"missing", "x", false},
-        {"folder", "x", false},  {"e1", "e2", true},  // nothing to differ in
+        {"x", "y", Likeness::kSame, false},
+        {"y", "x", Likeness::kSame, false},
+        {"x", "x", Likeness::kSameFile, false},
+        {"x", "x-link", Likeness::kSameFile, false},  // one file under two names
+        {"x", "last", Likeness::kDiffer, false},
+        {"first", "x", Likeness::kDiffer, false},
+        {"x", "longer", Likeness::kDiffer, false},
+        {"shorter", "x", Likeness::kDiffer, false},
+        {"x", "missing", Likeness::kUnreadable, true},
+        {"missing", "x", Likeness::kUnreadable, false},
+        {"folder", "x", Likeness::kUnreadable, false},
+        {"e1", "e2", Likeness::kSame, false},  // nothing to differ in
     };
     for (const auto& c : kCases) {
-        EXPECT_EQ(Copies(c.a, c.b), c.copies) << c.a << " " << c.b;
+        SCOPED_TRACE(std::string(c.a) + " " + c.b);
+        EXPECT_EQ(Copies(c.a, c.b), c.likeness == Likeness::kSame);
+        Comparison why = CompareContents(tree.root() + "/", c.a, c.b);
+        EXPECT_EQ(why.likeness, c.likeness);
+        EXPECT_EQ(why.second, c.second);
+    }
+}
+
+// One file seen through two mounts: an overlay shows a lower file on its own device, with the
+// lower inode number as it is (xino=off), or with high bits set (xino=on and auto); a share
+// mounted twice shows it as it is. On one device only the identity tells.
+TEST(PossiblySameFileTest, TellsOneFileOnTwoDevicesByItsInodeNumberLowBits) {
+    auto stamp = [](uint64_t volume, uint64_t index, int64_t length, int64_t modified) {
+        platform::FileStamp s;
+        s.identity = {volume, index};
+        s.length = length;
+        s.modified = modified;
+        return s;
+    };
+    const platform::FileStamp lower = stamp(1792, 12, 5, 100);
+    const struct {
+        const char* what;
+        platform::FileStamp other;
+        bool same;
+    } kCases[] = {
+        {"the same identity", stamp(1792, 12, 5, 100), true},
+        {"the same identity, though written since", stamp(1792, 12, 6, 200), true},
+        {"an overlay without xino", stamp(43, 12, 5, 100), true},
+        {"an overlay with xino: one high bit", stamp(41, 0x800000000000000CULL, 5, 100), true},
+        {"an overlay with xino: fsid in the upper half",
+         stamp(41, (uint64_t{3} << 33) | 12, 5, 100), true},
+        {"another device, another last write", stamp(41, 0x800000000000000CULL, 5, 101), false},
+        {"another device, another length", stamp(43, 12, 6, 100), false},
+        {"another device, another inode number", stamp(43, 13, 5, 100), false},
+        {"the same device, the same low bits", stamp(1792, (uint64_t{1} << 32) | 12, 5, 100),
+         false},
+    };
+    for (const auto& c : kCases) {
+        EXPECT_EQ(PossiblySameFile(lower, c.other), c.same) << c.what;
+        EXPECT_EQ(PossiblySameFile(c.other, lower), c.same) << c.what;
     }
 }
 

@@ -1,7 +1,8 @@
 // One file under two names on two mounts: an overlay's view of its lower folder (another
-// device, the same inode) and a bind mount (the same device and inode). Neither is a second
-// copy: it joins no group with the file, and it never counts as the copy that lets the file be
-// deleted. Needs the right to mount (CI runs as root); says so and skips without it.
+// device, the same inode number, or with xino that number with high bits set) and a bind
+// mount (the same device and inode). Neither is a second copy: it joins no group with the
+// file, and it never counts as the copy that lets the file be deleted. Needs the right to
+// mount (CI runs as root); says so and skips without it.
 #include <sys/mount.h>
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "detect/compare.h"
+#include "mounts.h"
 #include "oracle.h"
 #include "session.h"
 #include "temp_tree.h"
@@ -90,6 +92,53 @@ TEST_F(MountTest, OverlayAndBindMountViewsAreNotSecondCopies) {
     EXPECT_TRUE(tree.Exists("lower/x"));
     EXPECT_TRUE(tree.Exists("merged/x"));
 }
+
+// The lower folder on a file system of its own, the upper on a tmpfs: overlayfs then shows the
+// lower file with the lower inode number (xino=off) or that number with high bits set (xino=on,
+// and xino=auto, since ext4's inode numbers leave the high bits free). In every mode the view
+// joins no group, and deleting the lower file through the window needs a real copy.
+class OverlayModeTest : public SessionTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(OverlayModeTest, ViewsAreNoCopies) {
+    TempTree own;
+    TempTree scratch;
+    testing_support::Mounts layers;
+    if (!layers.MountImage(scratch, "ext4", own.Path("lower")) ||
+        !layers.Overlay(own.Path("lower"), own.Path("merged"), own.Path("layers"), GetParam())) {
+        GTEST_SKIP() << layers.refused;
+    }
+    const std::string bytes = Content(43, 7000);
+    own.Write("lower/x", bytes);
+    own.Write("copy/z", bytes);
+    // The view is found under another identity, yet as one file with the lower one.
+    platform::FileStamp lower, view;
+    ASSERT_FALSE(platform::StampOfPath(own.Path("lower/x"), lower));
+    ASSERT_FALSE(platform::StampOfPath(own.Path("merged/x"), view));
+    EXPECT_FALSE(lower.identity == view.identity);
+    EXPECT_TRUE(PossiblySameFile(lower, view));
+    EXPECT_FALSE(CompareFiles(state.programDirectory, own.Path("lower/x"), own.Path("merged/x")));
+
+    for (const char* folder : {"lower", "merged", "copy"}) {
+        AddFolder(own.Path(folder));
+    }
+    fake::Click(BtnSearch);
+    fake::Do([&] {
+        EXPECT_EQ(GroupsOf(state), (Groups{{own.Path("lower/x"), own.Path("copy/z")}}));
+    });
+    fake::SelectByUser(LstGroups, 0);
+    fake::SelectByUser(LstMembers, 0);  // lower/x, while copy/z holds its bytes no more
+    fake::Do([&] { own.Write("copy/z", Content(44, 7000)); });
+    fake::Click(BtnDeleteMarked);
+    Run();
+    EXPECT_EQ(own.Read("lower/x"), bytes);
+    EXPECT_EQ(own.Read("merged/x"), bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryInodeMode, OverlayModeTest,
+                         ::testing::Values("xino=off", "xino=on", "xino=auto"),
+                         [](const ::testing::TestParamInfo<const char*>& mode) {
+                             return std::string(mode.param).substr(5);
+                         });
 
 }  // namespace
 }  // namespace twinrake

@@ -32,24 +32,32 @@ struct Opened {
 };
 
 // Reads and compares `size` bytes of both open files.
-bool SameContent(platform::OpenFile* first, platform::OpenFile* second, int64_t size,
-                 Progress& progress) {
+Comparison SameContent(platform::OpenFile* first, platform::OpenFile* second, int64_t size,
+                       Progress& progress) {
     Buffers& buffers = SharedBuffers();
     for (int64_t offset = 0; offset < size;) {
         size_t want = static_cast<size_t>(std::min<int64_t>(kBlockSize, size - offset));
         size_t gotFirst = 0;
         size_t gotSecond = 0;
-        // A read that fails or comes back short leaves the pair different.
-        if (platform::ReadBytes(first, buffers.first.data(), want, gotFirst) ||
-            platform::ReadBytes(second, buffers.second.data(), want, gotSecond) ||
-            gotFirst != want || gotSecond != want ||
-            std::memcmp(buffers.first.data(), buffers.second.data(), want) != 0) {
-            return false;
+        if (platform::Error error =
+                platform::ReadBytes(first, buffers.first.data(), want, gotFirst)) {
+            return Comparison{Likeness::kUnreadable, error, false, {}};
+        }
+        if (platform::Error error =
+                platform::ReadBytes(second, buffers.second.data(), want, gotSecond)) {
+            return Comparison{Likeness::kUnreadable, error, true, {}};
+        }
+        // A read that comes back short means the file was cut meanwhile.
+        if (gotFirst != want || gotSecond != want) {
+            return Comparison{Likeness::kChanged, {}, gotFirst == want, {}};
+        }
+        if (std::memcmp(buffers.first.data(), buffers.second.data(), want) != 0) {
+            return Comparison{Likeness::kDiffer, {}, false, {}};
         }
         offset += static_cast<int64_t>(want);
         progress.StillRunning();
     }
-    return true;
+    return Comparison{};
 }
 
 // Whether the file opened at `path` as `opened`, now read to its end, is still that version:
@@ -63,22 +71,48 @@ bool UnchangedByPath(const std::string& path, const platform::FileStamp& opened)
 }  // namespace
 
 bool PossiblySameFile(const platform::FileStamp& a, const platform::FileStamp& b) {
-    return a.identity == b.identity || (a.identity.index == b.identity.index &&
-                                        a.length == b.length && a.modified == b.modified);
+    if (a.identity == b.identity) {
+        return true;
+    }
+    return a.identity.volume != b.identity.volume && a.length == b.length &&
+           a.modified == b.modified &&
+           static_cast<uint32_t>(a.identity.index) == static_cast<uint32_t>(b.identity.index);
+}
+
+Comparison CompareContents(const std::string& programDirectory, const std::string& path,
+                           const std::string& otherPath, Progress& progress) {
+    Opened file;
+    Opened other;
+    (void)platform::MakeCurrentDirectory(programDirectory);
+    if (platform::Error error = platform::OpenForReading(path, file.handle, file.stamp)) {
+        return Comparison{Likeness::kUnreadable, error, false, {}};
+    }
+    if (platform::Error error = platform::OpenForReading(otherPath, other.handle, other.stamp)) {
+        return Comparison{Likeness::kUnreadable, error, true, {}};
+    }
+    if (PossiblySameFile(file.stamp, other.stamp)) {
+        return Comparison{Likeness::kSameFile, {}, false, {}};
+    }
+    if (file.stamp.length != other.stamp.length) {
+        return Comparison{Likeness::kDiffer, {}, false, {}};
+    }
+    Comparison result = SameContent(file.handle, other.handle, file.stamp.length, progress);
+    if (result.likeness != Likeness::kSame) {
+        return result;
+    }
+    if (!UnchangedByPath(path, file.stamp)) {
+        return Comparison{Likeness::kChanged, {}, false, {}};
+    }
+    if (!UnchangedByPath(otherPath, other.stamp)) {
+        return Comparison{Likeness::kChanged, {}, true, {}};
+    }
+    result.secondStamp = other.stamp;
+    return result;
 }
 
 bool CompareFiles(const std::string& programDirectory, const std::string& path,
                   const std::string& otherPath, Progress& progress) {
-    Opened file;
-    Opened other;
-    (void)platform::MakeCurrentDirectory(programDirectory);
-    if (platform::OpenForReading(path, file.handle, file.stamp) ||
-        platform::OpenForReading(otherPath, other.handle, other.stamp)) {
-        return false;
-    }
-    return !PossiblySameFile(file.stamp, other.stamp) && file.stamp.length == other.stamp.length &&
-           SameContent(file.handle, other.handle, file.stamp.length, progress) &&
-           UnchangedByPath(path, file.stamp) && UnchangedByPath(otherPath, other.stamp);
+    return CompareContents(programDirectory, path, otherPath, progress).likeness == Likeness::kSame;
 }
 
 }  // namespace twinrake

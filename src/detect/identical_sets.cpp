@@ -283,39 +283,48 @@ using Group = std::vector<OpenedFile>;
 using Candidates = std::vector<const SizeClassFile*>;
 
 // Names of one file within a size (a repeat in the catalogue, a hard link, an overlay's view of
-// a lower folder) are told by their inode number and last write: the length is the size's.
-// Only the first name counts. An open-addressed table sized for the size's files at the start:
+// a lower folder) are told as PossiblySameFile tells them; the length is the size's. Only the
+// first name counts. An open-addressed table sized for the size's files at the start, keyed
+// by what every name of one file shares (the low half of the inode number, the last write):
 // no allocation per file.
 class Aliases {
   public:
     explicit Aliases(size_t files) { Resize(files * 2); }
 
     bool FirstName(const platform::FileStamp& stamp) {
-        if ((count_ + 1) * 2 > keys_.size()) {
-            Resize(keys_.size() * 2);  // more names than it was made for
+        if ((count_ + 1) * 2 > names_.size()) {
+            Resize(names_.size() * 2);  // more names than it was made for
         }
-        return Insert(Key{stamp.identity.index, stamp.modified});
+        return Insert(Name{stamp.identity, stamp.modified});
     }
 
   private:
-    struct Key {
-        uint64_t index = 0;
+    struct Name {
+        platform::FileIdentity identity;
         int64_t modified = 0;
-        bool operator==(const Key&) const = default;
+        uint32_t Low() const { return static_cast<uint32_t>(identity.index); }
+        bool SharesKey(const Name& other) const {
+            return Low() == other.Low() && modified == other.modified;
+        }
+        // PossiblySameFile, for two files of one length.
+        bool SameFileAs(const Name& other) const {
+            return identity == other.identity ||
+                   (identity.volume != other.identity.volume && SharesKey(other));
+        }
     };
 
-    bool Insert(const Key& key) {
-        const size_t mask = keys_.size() - 1;
-        uint64_t hash = key.index * 0x9E3779B97F4A7C15ULL ^
-                        static_cast<uint64_t>(key.modified) * 0xC2B2AE3D27D4EB4FULL;
+    bool Insert(const Name& name) {
+        const size_t mask = names_.size() - 1;
+        uint64_t hash = uint64_t{name.Low()} * 0x9E3779B97F4A7C15ULL ^
+                        static_cast<uint64_t>(name.modified) * 0xC2B2AE3D27D4EB4FULL;
         size_t at = static_cast<size_t>(hash ^ (hash >> 29)) & mask;
         for (; used_[at] != 0; at = (at + 1) & mask) {
-            if (keys_[at] == key) {
+            if (names_[at].SharesKey(name) && names_[at].SameFileAs(name)) {
                 return false;
             }
         }
         used_[at] = 1;
-        keys_[at] = key;
+        names_[at] = name;
         ++count_;
         return true;
     }
@@ -325,19 +334,19 @@ class Aliases {
         while (slots < wanted) {
             slots *= 2;
         }
-        std::vector<Key> keys(slots);
+        std::vector<Name> names(slots);
         std::vector<uint8_t> used(slots, 0);
-        keys.swap(keys_);
+        names.swap(names_);
         used.swap(used_);
         count_ = 0;
-        for (size_t k = 0; k < keys.size(); ++k) {
+        for (size_t k = 0; k < names.size(); ++k) {
             if (used[k] != 0) {
-                Insert(keys[k]);
+                Insert(names[k]);
             }
         }
     }
 
-    std::vector<Key> keys_;
+    std::vector<Name> names_;
     std::vector<uint8_t> used_;
     size_t count_ = 0;
 };
