@@ -16,6 +16,7 @@
 #include "actions.h"
 #include "catalogue/scan.h"
 #include "detect/search.h"
+#include "messages.h"
 #include "platform/posix/test_hooks.h"
 #include "temp_tree.h"
 
@@ -84,7 +85,7 @@ class ActionTest : public ::testing::Test {
             done.emplace_back();
             for (const cli::MemberOutcome& outcome : outcomes) {
                 done.back().push_back(outcome.done);
-                reasons.push_back(outcome.reason);
+                reasons.push_back(cli::ReasonText(outcome, false));
             }
         }
         return done;
@@ -102,6 +103,8 @@ TEST_F(ActionTest, MembersThatChangedStayAndTheRestGoOn) {
         SCOPED_TRACE(action == cli::Action::kDelete ? "delete" : "link");
         Fresh();
         const uint64_t whileRead = InodeOf(tree().Path("m2/f"));
+        // Write-protected before the search: a change of rights since would show as a change.
+        chmod(tree().Path("m3/f").c_str(), 0444);
         auto done = SearchAndAct(action, [&] {
             Rewrite(tree().Path("m1/f"), Content(13, 9000));  // after the search compared it
             platform::test::SetAfterRead([&, once = true](uint64_t inode, int64_t) mutable {
@@ -110,7 +113,6 @@ TEST_F(ActionTest, MembersThatChangedStayAndTheRestGoOn) {
                     Rewrite(tree().Path("m2/f"), Content(14, 9000));
                 }
             });
-            chmod(tree().Path("m3/f").c_str(), 0444);
             std::filesystem::remove(tree().Path("m4/f"));
         });
         ASSERT_EQ(done.size(), 2u);
@@ -119,7 +121,7 @@ TEST_F(ActionTest, MembersThatChangedStayAndTheRestGoOn) {
         EXPECT_EQ(done[1], (std::vector<Done>{Done::kKept, Done::kActed}));
         EXPECT_EQ(reasons, (std::vector<std::string>{
                                "", "changed since the search compared it",
-                               "no longer holds the same bytes as " + tree().Path("keep/f"),
+                               "changed while it was compared with " + tree().Path("keep/f"),
                                "write-protected", "changed since the search compared it", "", ""}));
         // On disk: the kept copies as they were, the members that changed as they became.
         EXPECT_EQ(tree().Read("keep/f"), bytes);
@@ -146,6 +148,23 @@ TEST_F(ActionTest, KeptFileThatChangedKeepsEveryCopy) {
     EXPECT_TRUE(tree().Exists("m5/g"));
     EXPECT_EQ(done[0].size(), 5u);  // the other group was acted on as usual
     EXPECT_FALSE(tree().Exists("m1/f"));
+}
+
+// A name that would break a message apart is quoted as GNU ls and rm quote it; any other is
+// left as it is.
+TEST(QuotedTest, OnlyNamesWithControlCharactersAreQuoted) {
+    const struct {
+        std::string name;
+        std::string quoted;
+    } kNames[] = {
+        {"plain name", "plain name"}, {"it's", "it's"},
+        {"a\nb", "'a'$'\\n''b'"},     {"it's\n", "'it'\\''s'$'\\n'"},
+        {"\x01", "$'\\001'"},         {"tab\there\x7f", "'tab'$'\\t''here'$'\\177'"},
+        {"\n\n", "$'\\n'$'\\n'"},
+    };
+    for (const auto& n : kNames) {
+        EXPECT_EQ(cli::Quoted(n.name), n.quoted);
+    }
 }
 
 }  // namespace

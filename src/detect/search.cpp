@@ -59,8 +59,9 @@ void AppendGroup(AppState& state, const IdenticalSet& set) {
         const FileEntry& file = state.fileCatalogue[found.entry];
         auto member = state.memberList.insert(state.memberList.end(),
                                               GroupMember(file.directory(), file.name()));
-        member->compared = platform::ExpectedFile{file.folderIdentity(), found.stamp.identity,
-                                                  found.stamp.length, found.stamp.modified};
+        member->compared =
+            platform::ExpectedFile{file.folderIdentity(), found.stamp.identity, found.stamp.length,
+                                   found.stamp.modified, found.stamp.changed};
         if (first == state.memberList.end()) {
             first = member;
         }

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -25,6 +26,8 @@ enum class ErrorKind : uint8_t {
     Changed,         // the file is no longer the one expected, or not as expected
     WriteProtected,  // the file's own rights keep it from being changed
     Unsupported,     // the file system or the platform cannot do this
+    NameLimit,       // the file has as many names as its file system gives one file
+    InUse,           // another program holds the file open for writing
     Broken,          // anything else: an input/output error, a name too long, a loop of links
 };
 
@@ -56,6 +59,10 @@ inline const char* OwnWords(ErrorKind kind) {
             return "changed since it was compared";
         case ErrorKind::WriteProtected:
             return "write-protected";
+        case ErrorKind::NameLimit:
+            return "too many links";
+        case ErrorKind::InUse:
+            return "open for writing by another program";
         default:
             return "failed";
     }
@@ -178,45 +185,118 @@ bool OnSpinningDisk(const std::string& path);
 // of their blocks.
 uint64_t PlaceOnDisk(OpenFile* file);
 
-// What a deletion expects to find: the file the user was shown, as the search compared it.
+// What a change to a member of a group expects to find: the file the user was shown, as the
+// search compared it.
 struct ExpectedFile {
     FileIdentity folder;  // the folder that holds it, as its listing gave it
     FileIdentity identity;
     int64_t length = 0;
     int64_t modified = 0;
+    // The last change of its content or description. Unlike the last write, no program can
+    // set it back, so a rewrite that restores the last write still shows here.
+    int64_t changed = 0;
 };
 
-// Whether `folder` is still the folder `expected` names and `name` in it is still that very
-// regular file (identity, length, modification time), its last part not followed if it is a
-// link, and, with `writable`, not write-protected. Changes nothing. Changed when the path no
-// longer names that file as it was (gone, replaced, rewritten, a folder on the way swapped),
-// WriteProtected for a read-only file or one its owner may not write.
-Error CheckFileUnchanged(const std::string& folder, const std::string& name,
-                         const ExpectedFile& expected, bool writable);
+// The changes a cleanup makes to a member, each only while the member is still the file the
+// search compared. The member is named by its folder and its name in that folder.
+//
+// Every change below first checks, in the member's folder held open: the folder is still the
+// one `expected.folder` names; the name there is still that very regular file, unchanged
+// (identity, length, last write, last change), its last part not followed if it is a link;
+// and, but for sharing blocks, it is not write-protected (Changed or WriteProtected); nor is
+// it open for writing by another program (InUse). The kept copy, where there is one, must
+// still be the file it is described as (Changed, with ChangeReport::keptRefused). Where the
+// system gives this user a lease on the two, no program can write to either from their last
+// check until the change is done; a program that tries waits, and the change is undone.
+// Then the member's name is never simply removed: the member first moves to a temporary name
+// in its folder, and only what is found there to be the member goes. So a file that another
+// program puts at the member's name meanwhile is never touched; it gets its name back.
+// Temporary names begin with kTemporaryPrefix.
+enum class Change : uint8_t { kRemove, kLink, kShareBlocks };
 
-// Deletes `name` in `folder` only while CheckFileUnchanged(..., writable) holds; the check and
-// the deletion are as close together as the system allows. The file stays on disk on every
-// failure. `names`, when given, receives how many names the file had just before.
-Error RemoveFileIfUnchanged(const std::string& folder, const std::string& name,
-                            const ExpectedFile& expected, uint64_t* names = nullptr);
+// The start of every temporary name a change makes: ".twinrake-PID-N-" and the start of
+// the member's own name. A change in hand leaves none behind; a killed process may.
+inline constexpr std::string_view kTemporaryPrefix = ".twinrake-";
+inline bool IsTemporaryName(std::string_view name) {
+    if (name.substr(0, kTemporaryPrefix.size()) != kTemporaryPrefix) {
+        return false;
+    }
+    size_t at = kTemporaryPrefix.size();
+    for (int number = 0; number < 2; ++number) {
+        const size_t digits = at;
+        while (at < name.size() && name[at] >= '0' && name[at] <= '9') {
+            ++at;
+        }
+        if (at == digits || at == name.size() || name[at] != '-') {
+            return false;
+        }
+        ++at;
+    }
+    return true;
+}
 
-// Replaces `name` in `folder` by another name of the file at `keptPath`: only while
-// CheckFileUnchanged(..., writable) holds for it and `keptPath` still names the file `kept`
-// describes (identity, length, modification time). The new name is made under a temporary
-// name in `folder` and then takes the place of `name` in one step where the system allows it,
-// so that `name` always names either the old file or the kept one; no temporary name is left
-// behind on failure. Both must lie on one file system (Unsupported otherwise). `names`
-// receives how many names the replaced file had just before.
-Error ReplaceWithLink(const std::string& keptPath, const ExpectedFile& kept,
-                      const std::string& folder, const std::string& name,
-                      const ExpectedFile& expected, uint64_t& names);
+// What a change found before it was made, or what it would find now.
+struct ChangeReport {
+    uint64_t names = 0;      // the member's names just before
+    uint64_t keptNames = 0;  // the kept file's names (kLink)
+    // The most names the kept file's file system gives one file, where it is known; 0 where
+    // not (kLink).
+    uint64_t nameLimit = 0;
+    // After kLink: the kept file's last change, which the new name moved on. What the next
+    // change expects of the kept file.
+    int64_t keptChanged = 0;
+    int64_t shared = 0;  // after kShareBlocks: the bytes shared now
+    // Set when the error concerns the kept file (not as described, or gone), not the member.
+    bool keptRefused = false;
+    // Set when a file that another program put at the member's name meanwhile could not get
+    // that name back (yet another file took it): the temporary name it now has, in the same
+    // folder. Nothing was removed.
+    std::string strandedAt;
+};
 
-// Lets the file system share the blocks of the file at `keptPath` with `name` in `folder`,
-// while both are still the files `kept` and `expected` describe. The file system compares the
-// bytes itself, under its own lock, and shares nothing where they differ (Changed). `name`
-// keeps its own identity, owner, rights and times. Unsupported where the file system or the
-// platform cannot share blocks. `shared` receives how many bytes are shared now.
-Error ShareBlocks(const std::string& keptPath, const ExpectedFile& kept, const std::string& folder,
-                  const std::string& name, const ExpectedFile& expected, int64_t& shared);
+// A member of a group as a change names it: its folder, its name in that folder, and the file
+// it is expected to be.
+struct MemberFile {
+    std::string folder;
+    std::string name;
+    ExpectedFile expected;
+};
+
+// The copy that keeps the member's bytes once the member has gone or given them up: its path,
+// and the file it is expected to be (its folder is not looked at). It is checked and guarded
+// as the member is, so that it cannot change between its last check and the call that commits.
+struct KeptCopy {
+    std::string path;
+    ExpectedFile expected;
+};
+
+// Every check that `change` makes before it changes anything, and what it would meet, without
+// changing anything: besides the checks above, the folder lets this user remove and make
+// names in it (rights, a sticky folder, a read-only mount, an immutable file); for kLink the
+// kept file lies on the same mount and the system lets this user link to it; for
+// kShareBlocks the file system can share blocks between the two. `kept` may be null for
+// kRemove.
+Error ForecastChange(Change change, const MemberFile& member, const KeptCopy* kept,
+                     ChangeReport& report);
+
+// Deletes the member after the checks above, and with `kept` only while that copy is still as
+// described. The file stays on disk on every failure.
+Error RemoveFileIfUnchanged(const MemberFile& member, const KeptCopy* kept = nullptr,
+                            ChangeReport* report = nullptr);
+
+// Replaces the member by another name of the kept file, after the checks above. Where the
+// system can swap two names, the link is made under a temporary name and swapped with the
+// member, so that the member's name names the old file or the kept one at every moment;
+// elsewhere the member steps aside, the link is made at its free name (which fails should
+// the name have come back) and the member goes after the kept file was checked once more.
+// Any doubt puts the member back. Both must lie on one mount (Unsupported otherwise);
+// NameLimit when the kept file has all the names it may have.
+Error ReplaceWithLink(const MemberFile& member, const KeptCopy& kept, ChangeReport& report);
+
+// Lets the file system share the kept file's blocks with the member, after the checks above.
+// The file system compares the bytes itself, under its own lock, and shares nothing where
+// they differ (Changed). The member keeps its own identity, owner, rights and times.
+// Unsupported where the file system or the platform cannot share blocks.
+Error ShareBlocks(const MemberFile& member, const KeptCopy& kept, ChangeReport& report);
 
 }  // namespace platform

@@ -2,7 +2,7 @@
 
 #include "app/controls.h"
 #include "catalogue/progress.h"
-#include "detect/compare.h"
+#include "detect/cleanup.h"
 #include "platform/files.h"
 #include "platform/window.h"
 #include "results/views.h"
@@ -17,28 +17,24 @@ void SelectAfterRemoval(int32_t list, int32_t removed) {
 namespace {
 
 // Deletes the member's file only while its path still names the very file the search compared,
-// unchanged and not write-protected; otherwise the file stays, and the views go on as for any
-// file that could not be deleted.
-void DeleteIfUnchanged(const GroupMember& member) {
+// unchanged and not write-protected, and, with `copy`, while that copy still holds its bytes;
+// otherwise the file stays, and the views go on as for any file that could not be deleted.
+void DeleteIfUnchanged(const GroupMember& member, const platform::KeptCopy* copy = nullptr) {
     // A file that stays is dropped from the views all the same; the window reports nothing.
-    (void)platform::RemoveFileIfUnchanged(std::string(member.directory()),
-                                          std::string(member.name()), member.compared);
+    (void)platform::RemoveFileIfUnchanged(FileOf(member), copy);
 }
 
-// The marked file is deleted only while another member of its group is still a separate file
-// with the same bytes: files may have changed or gone since the search, and a "surplus copy"
-// must never be the last one.
-bool AnotherCopyRemains(const AppState& state, const DuplicateGroup& group,
-                        MemberList::iterator marked, const std::string& markedPath) {
-    MemberList::iterator member = group.firstMember;
-    for (int32_t k = 0; k < group.memberCount; ++k, ++member) {
-        if (member != marked &&
-            CompareFiles(state.programDirectory, markedPath,
-                        FullPath(member->directory(), member->name()), *state.progress)) {
-            return true;
-        }
+// The marked file is deleted only while it is still the file the search compared and another
+// member of its group is still a separate file with the same bytes: files may have changed or
+// gone since the search, and a "surplus copy" must never be the last one.
+void DeleteMarkedIfACopyRemains(const AppState& state, const DuplicateGroup& group,
+                                MemberList::const_iterator marked) {
+    platform::ChangeReport report;
+    platform::KeptCopy copy;
+    if (!ForecastFor(platform::Change::kRemove, *marked, nullptr, report) &&
+        AnotherCopyRemains(state.programDirectory, group, marked, *state.progress, copy)) {
+        DeleteIfUnchanged(*marked, &copy);
     }
-    return false;
 }
 
 // Takes group `g` out of the GroupList and LstGroups, then shows the members of the group
@@ -66,10 +62,7 @@ void DeleteMarkedCommand(AppState& state) {
         return;
     }
     MemberList::iterator member = MemberAt(group, m);
-    std::string path = FullPath(member->directory(), member->name());
-    if (AnotherCopyRemains(state, group, member, path)) {
-        DeleteIfUnchanged(*member);
-    }
+    DeleteMarkedIfACopyRemains(state, group, member);
     MemberList::iterator next = state.memberList.erase(member);
     platform::RemoveLine(LstMembers, m);
     SelectAfterRemoval(LstMembers, m);

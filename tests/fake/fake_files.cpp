@@ -218,19 +218,16 @@ void CloseFile(OpenFile* open) {
 }
 
 // The scripted file system changes nothing: every change fails.
-Error CheckFileUnchanged(const std::string&, const std::string&, const ExpectedFile&, bool) {
+Error ForecastChange(Change, const MemberFile&, const KeptCopy*, ChangeReport&) {
     return SystemError(fakefs::kReadFailed);
 }
-Error RemoveFileIfUnchanged(const std::string&, const std::string&, const ExpectedFile&,
-                            uint64_t*) {
+Error RemoveFileIfUnchanged(const MemberFile&, const KeptCopy*, ChangeReport*) {
     return SystemError(fakefs::kReadFailed);
 }
-Error ReplaceWithLink(const std::string&, const ExpectedFile&, const std::string&,
-                      const std::string&, const ExpectedFile&, uint64_t&) {
+Error ReplaceWithLink(const MemberFile&, const KeptCopy&, ChangeReport&) {
     return SystemError(fakefs::kReadFailed);
 }
-Error ShareBlocks(const std::string&, const ExpectedFile&, const std::string&, const std::string&,
-                  const ExpectedFile&, int64_t&) {
+Error ShareBlocks(const MemberFile&, const KeptCopy&, ChangeReport&) {
     return SystemError(fakefs::kReadFailed);
 }
 

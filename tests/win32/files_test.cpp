@@ -322,6 +322,7 @@ platform::ExpectedFile Expect(const std::string& folder, const std::string& name
     expected.identity = stamp.identity;
     expected.length = stamp.length;
     expected.modified = stamp.modified;
+    expected.changed = stamp.changed;
     return expected;
 }
 
@@ -339,7 +340,8 @@ TEST(CompareAndDeleteTest, ThroughTheWin32Calls) {
     EXPECT_FALSE(Copies(scratch / "a", scratch / "a"));
     using Outcome = platform::ErrorKind;
     auto remove = [&](const std::string& name, const platform::ExpectedFile& expected) {
-        return platform::RemoveFileIfUnchanged(scratch.Path(), name, expected).kind;
+        return platform::RemoveFileIfUnchanged(platform::MemberFile{scratch.Path(), name, expected})
+            .kind;
     };
     // Every file was closed again, also after a failed open: all can be deleted.
     platform::ExpectedFile a = Expect(scratch.Path(), "a");
@@ -360,8 +362,11 @@ TEST(CompareAndDeleteTest, ThroughTheWin32Calls) {
     EXPECT_EQ(remove("b", b), Outcome::Changed);
     EXPECT_EQ(remove("b", c), Outcome::Changed);
     EXPECT_TRUE(Exists(scratch / "b"));
-    // Read-only: stays, as DeleteFileA would refuse it.
+    // Read-only since the search: stays, as DeleteFileA would refuse it. (Made read-only
+    // after the search, it would have changed since.)
     ASSERT_TRUE(SetFileAttributesA((scratch / "c").c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(remove("c", c), Outcome::Changed);
+    c = Expect(scratch.Path(), "c");
     EXPECT_EQ(remove("c", c), Outcome::WriteProtected);
     EXPECT_TRUE(Exists(scratch / "c"));
     SetFileAttributesA((scratch / "c").c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -372,9 +377,11 @@ TEST(CompareAndDeleteTest, ThroughTheWin32Calls) {
     ASSERT_TRUE(MoveFileA((scratch / "f").c_str(), (scratch / "g").c_str()));
     MakeFolder(scratch / "f");
     ASSERT_TRUE(CopyFileA((scratch / "g\\x").c_str(), (scratch / "f\\x").c_str(), FALSE));
-    EXPECT_EQ(platform::RemoveFileIfUnchanged(scratch / "f", "x", x).kind, Outcome::Changed);
+    EXPECT_EQ(platform::RemoveFileIfUnchanged(platform::MemberFile{scratch / "f", "x", x}).kind,
+              Outcome::Changed);
     EXPECT_TRUE(Exists(scratch / "f\\x"));
-    EXPECT_EQ(platform::RemoveFileIfUnchanged(scratch / "g", "x", x).kind, Outcome::None);
+    EXPECT_EQ(platform::RemoveFileIfUnchanged(platform::MemberFile{scratch / "g", "x", x}).kind,
+              Outcome::None);
 }
 
 // A folder as deep as a listing may go, and a file whose full path is longer than the ANSI
@@ -411,7 +418,8 @@ TEST(LongPathTest, FileBeyondTheAnsiLimitIsFoundAndDeleted) {
                              [&](const twinrake::GroupMember& m) { return m.name() == name; });
     ASSERT_NE(deep, state.memberList.end());
     EXPECT_EQ(deep->directory(), folder);
-    EXPECT_FALSE(platform::RemoveFileIfUnchanged(folder, name, deep->compared));
+    EXPECT_FALSE(
+        platform::RemoveFileIfUnchanged(platform::MemberFile{folder, name, deep->compared}));
     EXPECT_TRUE(ListAll(folder, "*.*").size() == 2u);  // only "." and ".." are left
     EXPECT_TRUE(Exists(scratch / "copy"));
 }

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/posix/internal.h"
 
 #ifdef TWINRAKE_TEST_HOOKS
 #include "platform/posix/test_hooks.h"
@@ -80,6 +81,8 @@ Error SystemError(int code) {
         case ENOTTY:
         case EXDEV:
             return Error{ErrorKind::Unsupported, code};
+        case EMLINK:
+            return Error{ErrorKind::NameLimit, code};
         default:
             return Error{ErrorKind::Broken, code};
     }
@@ -89,13 +92,7 @@ std::string ErrorText(const Error& error) {
     return error.code != 0 ? std::strerror(error.code) : OwnWords(error.kind);
 }
 
-namespace {
-
-Error LastError() {
-    return SystemError(errno);
-}
-
-}  // namespace
+using posix::LastError;
 
 Error ProgramDirectory(std::string& directory) {
     std::vector<char> buffer(PATH_MAX + 1);
@@ -202,11 +199,7 @@ size_t OpenFileBudget() {
     return allowed > used + 2 ? allowed - used : 2;
 }
 
-namespace {
-
-int64_t Nanoseconds(const struct timespec& time) {
-    return static_cast<int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
-}
+namespace posix {
 
 FileStamp StampOf(const struct stat& info) {
     FileStamp stamp;
@@ -223,7 +216,7 @@ FileStamp StampOf(const struct stat& info) {
 // walked in pieces, each below PATH_MAX and ending at a separator, every piece but the last
 // opened as a folder relative to the one before; links on the way are followed as the
 // system would follow them in one call. Gives -1 with errno set on failure.
-int OpenAnyLength(const std::string& path, int flags, mode_t mode = 0) {
+int OpenAnyLength(const std::string& path, int flags, mode_t mode) {
     if (path.size() < PATH_MAX) {
         return open(path.c_str(), flags, mode);
     }
@@ -267,22 +260,6 @@ int OpenAnyLength(const std::string& path, int flags, mode_t mode = 0) {
     }
 }
 
-// The folder that holds the last part of `path`, opened for *at calls, and that last part.
-// For a path short enough for one call, the current folder stands for it (AT_FDCWD) and the
-// last part is the whole path, taken as it is.
-struct Parent {
-    int fd = AT_FDCWD;
-    const char* leaf = nullptr;
-    Parent() = default;
-    Parent(const Parent&) = delete;
-    Parent& operator=(const Parent&) = delete;
-    ~Parent() {
-        if (fd >= 0) {
-            close(fd);
-        }
-    }
-};
-
 bool OpenParent(const std::string& path, Parent& parent) {
     if (path.size() < PATH_MAX) {
         parent.leaf = path.c_str();
@@ -298,6 +275,15 @@ bool OpenParent(const std::string& path, Parent& parent) {
     parent.leaf = path.c_str() + slash + 1;
     return parent.fd >= 0;
 }
+
+}  // namespace posix
+
+namespace {
+
+using posix::OpenAnyLength;
+using posix::OpenParent;
+using posix::Parent;
+using posix::StampOf;
 
 bool MatchesEverything(const std::string& pattern) {
     return pattern.empty() || pattern == "*" || pattern == "*.*";
@@ -574,248 +560,6 @@ uint64_t PlaceOnDisk(OpenFile* file) {
     }
     struct stat info;
     return fstat(file->fd, &info) == 0 ? static_cast<uint64_t>(info.st_ino) : 0;
-}
-
-namespace {
-
-// A descriptor closed again when it goes out of scope.
-struct Descriptor {
-    int fd = -1;
-    Descriptor() = default;
-    explicit Descriptor(int opened) : fd(opened) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd >= 0) {
-            close(fd);
-        }
-    }
-};
-
-// What a gone path means to an operation on an expected file: it is no longer that file.
-Error GoneIsChanged(Error error) {
-    return error.Is(ErrorKind::Gone) ? Failed(ErrorKind::Changed) : error;
-}
-
-// Opens `folder` only while it is still the folder `expected` names: a folder on the way
-// swapped for a link to another one leads elsewhere.
-Error OpenExpectedFolder(const std::string& folder, const FileIdentity& expected,
-                         Descriptor& handle) {
-    handle.fd = OpenAnyLength(folder.empty() ? std::string("/") : folder,
-                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (handle.fd < 0) {
-        return GoneIsChanged(LastError());
-    }
-    struct stat info;
-    if (fstat(handle.fd, &info) != 0) {
-        return LastError();
-    }
-    return StampOf(info).identity == expected ? Error{} : Failed(ErrorKind::Changed);
-}
-
-bool SameFile(const FileStamp& now, const ExpectedFile& expected) {
-    return now.identity == expected.identity && now.length == expected.length &&
-           now.modified == expected.modified;
-}
-
-// Whether `name` in the open folder is still the regular file `expected` names, unchanged,
-// and with `writable` not write-protected; `info` receives what it is now.
-Error CheckExpectedFile(int folderFd, const std::string& name, const ExpectedFile& expected,
-                        bool writable, struct stat& info) {
-    if (fstatat(folderFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-        return GoneIsChanged(LastError());
-    }
-    if (!S_ISREG(info.st_mode) || !SameFile(StampOf(info), expected)) {
-        return Failed(ErrorKind::Changed);
-    }
-    if (writable && (info.st_mode & S_IWUSR) == 0) {
-        // unlink would ignore the file's own rights; a write-protected file stays, as it
-        // does on Windows.
-        return Failed(ErrorKind::WriteProtected);
-    }
-    return Error{};
-}
-
-// Opens the member's folder and checks the member in it, both only while they are what
-// `expected` describes; `parent` and `info` then hold the folder and what the member is now.
-Error OpenAndCheck(const std::string& folder, const std::string& name, const ExpectedFile& expected,
-                   bool writable, Descriptor& parent, struct stat& info) {
-    if (Error error = OpenExpectedFolder(folder, expected.folder, parent)) {
-        return error;
-    }
-    return CheckExpectedFile(parent.fd, name, expected, writable, info);
-}
-
-// Whether `path` still names the regular file `expected` describes.
-Error CheckKeptFile(const std::string& path, const ExpectedFile& expected) {
-    FileStamp now;
-    struct stat info;
-    Parent parent;
-    if (!OpenParent(path, parent) ||
-        fstatat(parent.fd, parent.leaf, &info, AT_SYMLINK_NOFOLLOW) != 0) {
-        return GoneIsChanged(LastError());
-    }
-    return S_ISREG(info.st_mode) && SameFile(StampOf(info), expected) ? Error{}
-                                                                      : Failed(ErrorKind::Changed);
-}
-
-// A name in the member's folder that nothing else uses, for the link before it takes the
-// member's place.
-std::string TemporaryName(const std::string& name, unsigned attempt) {
-    static std::atomic<unsigned> made{0};
-    return ".twinrake-" + std::to_string(getpid()) + "-" + std::to_string(made++) + "-" +
-           std::to_string(attempt) + "-" + name.substr(0, 64);
-}
-
-}  // namespace
-
-Error CheckFileUnchanged(const std::string& folder, const std::string& name,
-                         const ExpectedFile& expected, bool writable) {
-    Descriptor parent;
-    struct stat info;
-    return OpenAndCheck(folder, name, expected, writable, parent, info);
-}
-
-Error RemoveFileIfUnchanged(const std::string& folder, const std::string& name,
-                            const ExpectedFile& expected, uint64_t* names) {
-    Descriptor parent;
-    struct stat info;
-    if (Error error = OpenAndCheck(folder, name, expected, true, parent, info)) {
-        return error;
-    }
-    if (names != nullptr) {
-        *names = static_cast<uint64_t>(info.st_nlink);
-    }
-    // Only the name is removed here, in the folder just checked; another program can still
-    // rename a different file onto it between these two calls.
-    return unlinkat(parent.fd, name.c_str(), 0) == 0 ? Error{} : LastError();
-}
-
-Error ReplaceWithLink(const std::string& keptPath, const ExpectedFile& kept,
-                      const std::string& folder, const std::string& name,
-                      const ExpectedFile& expected, uint64_t& names) {
-    Descriptor parent;
-    struct stat info;
-    if (Error error = OpenAndCheck(folder, name, expected, true, parent, info)) {
-        return error;
-    }
-    names = static_cast<uint64_t>(info.st_nlink);
-    if (Error error = CheckKeptFile(keptPath, kept)) {
-        return error;
-    }
-    if (static_cast<uint64_t>(info.st_dev) != kept.identity.volume) {
-        return SystemError(EXDEV);  // a link cannot reach into another file system
-    }
-    // The new name first, under a name of its own: until it takes the member's place,
-    // nothing about the member has changed.
-    Parent source;
-    if (!OpenParent(keptPath, source)) {
-        return GoneIsChanged(LastError());
-    }
-    std::string temporary;
-    for (unsigned attempt = 0;; ++attempt) {
-        temporary = TemporaryName(name, attempt);
-        if (linkat(source.fd, source.leaf, parent.fd, temporary.c_str(), 0) == 0) {
-            break;
-        }
-        if (errno != EEXIST || attempt == 8) {
-            return LastError();
-        }
-    }
-    auto forget = [&] { (void)unlinkat(parent.fd, temporary.c_str(), 0); };
-    struct stat linked;
-    if (fstatat(parent.fd, temporary.c_str(), &linked, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISREG(linked.st_mode) || !(StampOf(linked).identity == kept.identity)) {
-        forget();  // the kept path was swapped for something else in between
-        return Failed(ErrorKind::Changed);
-    }
-    // The link takes the member's place in one step, and the member goes to the temporary
-    // name, where it is checked once more before it goes: had someone put another file at
-    // the member's name meanwhile, the two are swapped back.
-    if (renameat2(parent.fd, temporary.c_str(), parent.fd, name.c_str(), RENAME_EXCHANGE) != 0) {
-        if (errno != EINVAL && errno != ENOSYS) {
-            Error error = LastError();
-            forget();
-            return error;
-        }
-        // A file system that cannot swap two names: the link replaces the name just checked.
-        if (renameat(parent.fd, temporary.c_str(), parent.fd, name.c_str()) != 0) {
-            Error error = LastError();
-            forget();
-            return error;
-        }
-        return Error{};
-    }
-    struct stat replaced;
-    bool asChecked = fstatat(parent.fd, temporary.c_str(), &replaced, AT_SYMLINK_NOFOLLOW) == 0 &&
-                     S_ISREG(replaced.st_mode) && SameFile(StampOf(replaced), expected);
-    if (!asChecked || CheckKeptFile(keptPath, kept)) {
-        // Back as it was: what was at the member's name goes there again, over the link,
-        // which is only another name of the kept file.
-        if (renameat(parent.fd, temporary.c_str(), parent.fd, name.c_str()) != 0) {
-            return LastError();
-        }
-        return Failed(ErrorKind::Changed);
-    }
-    forget();  // the member itself, now under the temporary name
-    return Error{};
-}
-
-Error ShareBlocks(const std::string& keptPath, const ExpectedFile& kept, const std::string& folder,
-                  const std::string& name, const ExpectedFile& expected, int64_t& shared) {
-    shared = 0;
-    Descriptor parent;
-    struct stat info;
-    // Sharing blocks changes no byte, right or time of the member: its write protection
-    // does not stand in the way.
-    if (Error error = OpenAndCheck(folder, name, expected, false, parent, info)) {
-        return error;
-    }
-    Descriptor member(
-        openat(parent.fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    Descriptor source(
-        OpenAnyLength(keptPath, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (member.fd < 0 || source.fd < 0) {
-        return GoneIsChanged(LastError());
-    }
-    struct stat memberNow;
-    struct stat sourceNow;
-    if (fstat(member.fd, &memberNow) != 0 || fstat(source.fd, &sourceNow) != 0) {
-        return LastError();
-    }
-    if (!SameFile(StampOf(memberNow), expected) || !SameFile(StampOf(sourceNow), kept)) {
-        return Failed(ErrorKind::Changed);
-    }
-    // The kernel may take less than asked for in one call; what it took is where to go on.
-    constexpr uint64_t kPiece = uint64_t{16} << 20;
-    const auto length = static_cast<uint64_t>(expected.length);
-    std::vector<unsigned char> request(sizeof(file_dedupe_range) + sizeof(file_dedupe_range_info));
-    auto* range = reinterpret_cast<file_dedupe_range*>(request.data());
-    uint64_t offset = 0;
-    while (offset < length) {
-        std::fill(request.begin(), request.end(), 0);
-        range->src_offset = offset;
-        range->src_length = std::min(kPiece, length - offset);
-        range->dest_count = 1;
-        range->info[0].dest_fd = member.fd;
-        range->info[0].dest_offset = offset;
-        if (ioctl(source.fd, FIDEDUPERANGE, range) != 0) {
-            return LastError();
-        }
-        const file_dedupe_range_info& done = range->info[0];
-        if (done.status == FILE_DEDUPE_RANGE_DIFFERS) {
-            return Failed(ErrorKind::Changed);
-        }
-        if (done.status < 0) {
-            return SystemError(-done.status);
-        }
-        if (done.bytes_deduped == 0) {
-            return SystemError(EIO);  // no progress: nothing more would come of asking again
-        }
-        offset += done.bytes_deduped;
-        shared = static_cast<int64_t>(offset);
-    }
-    return Error{};
 }
 
 }  // namespace platform

@@ -174,6 +174,8 @@ Error SystemError(int code) {
         case ERROR_INVALID_FUNCTION:
         case ERROR_NOT_SAME_DEVICE:
             return Error{ErrorKind::Unsupported, code};
+        case ERROR_TOO_MANY_LINKS:
+            return Error{ErrorKind::NameLimit, code};
         default:
             return Error{ErrorKind::Broken, code};
     }
@@ -399,9 +401,10 @@ Error GoneIsChanged(Error error) {
     return error.Is(ErrorKind::Gone) ? Failed(ErrorKind::Changed) : error;
 }
 
+// The very version the search compared, change time included.
 bool SameFile(const FileStamp& now, const ExpectedFile& expected) {
     return now.identity == expected.identity && now.length == expected.length &&
-           now.modified == expected.modified;
+           now.modified == expected.modified && now.changed == expected.changed;
 }
 
 // Whether the file held open by `handle` is still the regular file `expected` names, unchanged,
@@ -437,21 +440,32 @@ struct Held {
 // The member itself, not what a link there points to, held so that nobody may write, rename
 // or delete it meanwhile: nothing can come between the check and what follows through this
 // very handle. Only while its folder is still the one it was found in.
-Error HoldExpectedFile(const std::string& folder, const std::string& name,
-                       const ExpectedFile& expected, bool writable, Held& held, FileStamp& now) {
+Error HoldExpectedFile(const MemberFile& member, bool writable, Held& held, FileStamp& now) {
     FileIdentity folderIdentity;
-    if (Error error = IdentityOfFolder(folder, folderIdentity)) {
+    if (Error error = IdentityOfFolder(member.folder, folderIdentity)) {
         return GoneIsChanged(error);
     }
-    if (!(folderIdentity == expected.folder)) {
+    if (!(folderIdentity == member.expected.folder)) {
         return Failed(ErrorKind::Changed);  // a folder on the way now leads elsewhere
     }
-    held.handle = OpenPath(folder + "\\" + name, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
-                           FILE_FLAG_OPEN_REPARSE_POINT);
+    held.handle = OpenPath(member.folder + "\\" + member.name, DELETE | FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ, FILE_FLAG_OPEN_REPARSE_POINT);
     if (held.handle == INVALID_HANDLE_VALUE) {
         return GoneIsChanged(LastError());
     }
-    return CheckHeldFile(held.handle, expected, writable, now);
+    return CheckHeldFile(held.handle, member.expected, writable, now);
+}
+
+// The kept copy, held for reading so that nobody may write to it meanwhile (a program that
+// holds it open for writing already makes this fail), and checked. Renames stay allowed: the
+// link, another name of this file, is renamed into the member's place.
+Error HoldKeptFile(const KeptCopy& kept, Held& held, FileStamp& now) {
+    held.handle = OpenPath(kept.path, FILE_READ_DATA | FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_DELETE, FILE_FLAG_OPEN_REPARSE_POINT);
+    if (held.handle == INVALID_HANDLE_VALUE) {
+        return GoneIsChanged(LastError());
+    }
+    return CheckHeldFile(held.handle, kept.expected, false, now);
 }
 
 Error DeleteHeld(HANDLE handle) {
@@ -478,87 +492,124 @@ Error RenameHeld(HANDLE handle, const std::string& path) {
                : LastError();
 }
 
-// A name in the member's folder that nothing else uses.
+// A name in the member's folder that nothing else uses: the pattern IsTemporaryName knows.
 std::string TemporaryName(const std::string& folder, const std::string& name) {
     static LONG made = 0;
-    return folder + "\\.twinrake-" + std::to_string(GetCurrentProcessId()) + "-" +
-           std::to_string(InterlockedIncrement(&made)) + "-" + name.substr(0, 64);
+    return folder + "\\" + std::string(kTemporaryPrefix) + std::to_string(GetCurrentProcessId()) +
+           "-" + std::to_string(InterlockedIncrement(&made)) + "-" + name.substr(0, 64);
+}
+
+// The most names NTFS gives one file; other file systems here do not say.
+uint64_t NameLimitOf(const std::string& path) {
+    char root[MAX_PATH + 1];
+    char system[MAX_PATH + 1];
+    if (!GetVolumePathNameA(path.c_str(), root, sizeof root) ||
+        !GetVolumeInformationA(root, nullptr, 0, nullptr, nullptr, nullptr, system,
+                               sizeof system)) {
+        return 0;
+    }
+    return std::string(system) == "NTFS" ? 1024 : 0;
+}
+
+// The member and the kept copy, both held and checked.
+struct HeldPair {
+    Held member;
+    Held kept;
+    FileStamp memberNow;
+    FileStamp keptNow;
+};
+
+Error HoldBoth(const MemberFile& member, const KeptCopy* kept, bool writable, HeldPair& pair,
+               ChangeReport* report) {
+    if (Error error = HoldExpectedFile(member, writable, pair.member, pair.memberNow)) {
+        return error;
+    }
+    if (report != nullptr) {
+        report->names = pair.memberNow.links;
+    }
+    if (kept != nullptr) {
+        if (Error error = HoldKeptFile(*kept, pair.kept, pair.keptNow)) {
+            if (report != nullptr) {
+                report->keptRefused = true;
+            }
+            return error;
+        }
+        if (report != nullptr) {
+            report->keptNames = pair.keptNow.links;
+        }
+    }
+    return Error{};
 }
 
 }  // namespace
 
-Error CheckFileUnchanged(const std::string& folder, const std::string& name,
-                         const ExpectedFile& expected, bool writable) {
-    Held held;
-    FileStamp now;
-    return HoldExpectedFile(folder, name, expected, writable, held, now);
-}
-
-Error RemoveFileIfUnchanged(const std::string& folder, const std::string& name,
-                            const ExpectedFile& expected, uint64_t* names) {
-    Held held;
-    FileStamp now;
-    if (Error error = HoldExpectedFile(folder, name, expected, true, held, now)) {
+Error ForecastChange(Change change, const MemberFile& member, const KeptCopy* kept,
+                     ChangeReport& report) {
+    HeldPair pair;
+    if (Error error = HoldBoth(member, kept, change != Change::kShareBlocks, pair, &report)) {
         return error;
     }
-    if (names != nullptr) {
-        *names = now.links;
+    if (change == Change::kShareBlocks) {
+        return SystemError(ERROR_NOT_SUPPORTED);
     }
-    return DeleteHeld(held.handle);
+    if (change == Change::kLink) {
+        if (pair.keptNow.identity.volume != pair.memberNow.identity.volume) {
+            return SystemError(ERROR_NOT_SAME_DEVICE);
+        }
+        report.nameLimit = NameLimitOf(kept->path);
+    }
+    return Error{};
 }
 
-Error ReplaceWithLink(const std::string& keptPath, const ExpectedFile& kept,
-                      const std::string& folder, const std::string& name,
-                      const ExpectedFile& expected, uint64_t& names) {
-    Held held;
-    FileStamp now;
-    if (Error error = HoldExpectedFile(folder, name, expected, true, held, now)) {
+Error RemoveFileIfUnchanged(const MemberFile& member, const KeptCopy* kept, ChangeReport* report) {
+    HeldPair pair;
+    if (Error error = HoldBoth(member, kept, true, pair, report)) {
         return error;
     }
-    names = now.links;
-    FileStamp keptNow;
-    if (Error error = StampOfPath(keptPath, keptNow)) {
-        return GoneIsChanged(error);
+    return DeleteHeld(pair.member.handle);
+}
+
+Error ReplaceWithLink(const MemberFile& member, const KeptCopy& kept, ChangeReport& report) {
+    HeldPair pair;
+    if (Error error = HoldBoth(member, &kept, true, pair, &report)) {
+        return error;
     }
-    if (!SameFile(keptNow, kept)) {
-        return Failed(ErrorKind::Changed);
-    }
-    if (keptNow.identity.volume != now.identity.volume) {
+    if (pair.keptNow.identity.volume != pair.memberNow.identity.volume) {
         return SystemError(ERROR_NOT_SAME_DEVICE);
     }
     // The new name first, under a name of its own: until it takes the member's place,
     // nothing about the member has changed.
-    const std::string path = folder + "\\" + name;
-    const std::string link = TemporaryName(folder, name);
-    if (!CreateHardLinkW(LongForm(link).c_str(), LongForm(keptPath).c_str(), nullptr)) {
+    const std::string path = member.folder + "\\" + member.name;
+    const std::string link = TemporaryName(member.folder, member.name);
+    if (!CreateHardLinkW(LongForm(link).c_str(), LongForm(kept.path).c_str(), nullptr)) {
         return LastError();
     }
     auto forget = [&] { DeleteFileW(LongForm(link).c_str()); };
     FileStamp linked;
-    if (StampOfPath(link, linked) || !(linked.identity == kept.identity)) {
+    if (StampOfPath(link, linked) || !(linked.identity == kept.expected.identity)) {
         forget();
         return Failed(ErrorKind::Changed);
     }
+    report.keptChanged = linked.changed;  // the new name moved it on
     // Windows swaps no two names: the member steps aside through the handle that holds it,
     // the link takes its name, and the member goes through that handle. Between the two
     // renames the name is free for a moment; on any failure the member comes back.
-    if (Error error = RenameHeld(held.handle, TemporaryName(folder, name))) {
+    if (Error error = RenameHeld(pair.member.handle, TemporaryName(member.folder, member.name))) {
         forget();
         return error;
     }
     if (!MoveFileExW(LongForm(link).c_str(), LongForm(path).c_str(), 0)) {
         Error error = LastError();
-        (void)RenameHeld(held.handle, path);
+        (void)RenameHeld(pair.member.handle, path);
         forget();
         return error;
     }
-    return DeleteHeld(held.handle);
+    return DeleteHeld(pair.member.handle);
 }
 
 // Windows has no call that shares a file's blocks with another after comparing them.
-Error ShareBlocks(const std::string&, const ExpectedFile&, const std::string&, const std::string&,
-                  const ExpectedFile&, int64_t& shared) {
-    shared = 0;
+Error ShareBlocks(const MemberFile&, const KeptCopy&, ChangeReport& report) {
+    report.shared = 0;
     return SystemError(ERROR_NOT_SUPPORTED);
 }
 
