@@ -1,10 +1,12 @@
 #include "actions.h"
 
 #include "catalogue/lists.h"
-#include "detect/compare.h"
+#include "messages.h"
 #include "platform/files.h"
 
 namespace cli {
+
+volatile std::sig_atomic_t stopRequested = 0;
 
 namespace {
 
@@ -22,7 +24,33 @@ const char* PastTense(Action action) {
     return "listed";
 }
 
-std::string Reason(const platform::Error& error) {
+// "not deleted", or in a dry run "would not delete".
+std::string RefusedWord(Action action, bool dryRun) {
+    if (!dryRun) {
+        return "not " + std::string(PastTense(action));
+    }
+    switch (action) {
+        case Action::kLink:
+            return "would not link";
+        case Action::kReflink:
+            return "would not reflink";
+        default:
+            return "would not delete";
+    }
+}
+
+platform::Change ChangeOf(Action action) {
+    switch (action) {
+        case Action::kLink:
+            return platform::Change::kLink;
+        case Action::kReflink:
+            return platform::Change::kShareBlocks;
+        default:
+            return platform::Change::kRemove;
+    }
+}
+
+std::string Words(const platform::Error& error) {
     switch (error.kind) {
         case platform::ErrorKind::Changed:
             return "changed since the search compared it";
@@ -33,61 +61,108 @@ std::string Reason(const platform::Error& error) {
     }
 }
 
+// The first member whose name is no temporary name of a change cut short (a killed run): such
+// a name is removed by whoever cleans up after that run, so it never stands for its group.
+int32_t FirstKept(const twinrake::DuplicateGroup& group) {
+    auto member = group.firstMember;
+    for (int32_t k = 0; k < group.memberCount; ++k, ++member) {
+        if (!platform::IsTemporaryName(std::string(member->name()))) {
+            return k;
+        }
+    }
+    return 0;
+}
+
+// The copy that stays, as the changes expect to find it: at first as the search compared it;
+// after a link to it, with the change time that link gave it.
+struct Kept {
+    int32_t index = 0;
+    platform::KeptCopy file;
+    uint64_t plannedNames = 0;  // names a dry run would have given it so far
+};
+
+void SetKept(Kept& kept, int32_t index, const twinrake::GroupMember& member) {
+    kept.index = index;
+    kept.file = twinrake::KeptAsCompared(member);
+    kept.plannedNames = 0;
+}
+
 // What the member frees when it goes: its bytes, if this was its last name.
 uint64_t FreedBy(const twinrake::GroupMember& member, uint64_t names) {
     return names == 1 ? static_cast<uint64_t>(member.compared.length) : 0;
 }
 
-// The checks that change nothing, then the action (or, in a dry run, what it would free).
-MemberOutcome Act(const twinrake::AppState& state, const twinrake::GroupMember& kept,
-                  const std::string& keptPath, const twinrake::GroupMember& member,
-                  const Options& options) {
-    const std::string folder(member.directory());
-    const std::string name(member.name());
-    const std::string path = twinrake::FullPath(folder, name);
-    // Sharing blocks changes nothing the user sees, so a write-protected file may share.
-    const bool writable = options.action != Action::kReflink;
+// The call that commits the change, after every check; `report` says what it met.
+platform::Error Commit(platform::Change change, const Kept& kept,
+                       const twinrake::GroupMember& member, platform::ChangeReport& report) {
+    const platform::MemberFile file = twinrake::FileOf(member);
+    switch (change) {
+        case platform::Change::kRemove:
+            return platform::RemoveFileIfUnchanged(file, &kept.file, &report);
+        case platform::Change::kLink:
+            return platform::ReplaceWithLink(file, kept.file, report);
+        case platform::Change::kShareBlocks:
+            break;
+    }
+    return platform::ShareBlocks(file, kept.file, report);
+}
+
+// The checks that change nothing, then the action, or in a dry run what it would do. Sets
+// `keptFull` instead when the kept file has all the names its file system allows.
+MemberOutcome Act(const twinrake::AppState& state, Kept& kept, const twinrake::GroupMember& member,
+                  const Options& options, bool& keptFull) {
+    const platform::Change change = ChangeOf(options.action);
     MemberOutcome outcome;
     outcome.done = Done::kLeft;
-    if (platform::Error error =
-            platform::CheckFileUnchanged(folder, name, member.compared, writable)) {
-        outcome.reason = Reason(error);
+    outcome.keptBy = kept.index;
+    outcome.keptPath = kept.file.path;
+    keptFull = false;
+    platform::ChangeReport forecast;
+    outcome.refusal = twinrake::ForecastFor(change, member, &kept.file, forecast);
+    if (outcome.refusal) {
+        return outcome;
+    }
+    if (change == platform::Change::kLink && forecast.nameLimit != 0 &&
+        forecast.keptNames + kept.plannedNames >= forecast.nameLimit) {
+        keptFull = true;
         return outcome;
     }
     // The file system compares the bytes itself when it shares blocks; otherwise this is
     // what makes sure the kept file still holds the member's bytes, as a file of its own.
-    if ((options.action != Action::kReflink || options.dryRun) &&
-        !twinrake::CompareFiles(state.programDirectory, path, keptPath, *state.progress)) {
-        outcome.reason = "no longer holds the same bytes as " + keptPath;
+    if (change != platform::Change::kShareBlocks || options.dryRun) {
+        outcome.refusal = twinrake::CopyHoldsBytes(state.programDirectory, twinrake::PathOf(member),
+                                                   kept.file.path, *state.progress);
+        if (outcome.refusal) {
+            return outcome;
+        }
+    }
+    const auto length = static_cast<uint64_t>(member.compared.length);
+    if (options.dryRun) {
+        kept.plannedNames += change == platform::Change::kLink ? 1 : 0;
+        outcome.freed =
+            change == platform::Change::kShareBlocks ? length : FreedBy(member, forecast.names);
+        outcome.done = Done::kWouldAct;
         return outcome;
     }
-    platform::Error error;
-    uint64_t names = 0;
-    int64_t shared = 0;
-    if (options.dryRun) {
-        platform::FileStamp now;
-        error = platform::StampOfPath(path, now);
-        outcome.freed = options.action == Action::kReflink
-                            ? static_cast<uint64_t>(member.compared.length)
-                            : FreedBy(member, now.links);
-    } else if (options.action == Action::kDelete) {
-        error = platform::RemoveFileIfUnchanged(folder, name, member.compared, &names);
-        outcome.freed = FreedBy(member, names);
-    } else if (options.action == Action::kLink) {
-        error = platform::ReplaceWithLink(keptPath, kept.compared, folder, name, member.compared,
-                                          names);
-        outcome.freed = FreedBy(member, names);
-    } else {
-        error =
-            platform::ShareBlocks(keptPath, kept.compared, folder, name, member.compared, shared);
-        outcome.freed = static_cast<uint64_t>(shared);
+    platform::ChangeReport report;
+    platform::Error error = Commit(change, kept, member, report);
+    if (report.keptChanged != 0) {
+        kept.file.expected.changed = report.keptChanged;  // names made or removed moved it on
     }
     if (error) {
-        outcome.freed = 0;
-        outcome.reason = Reason(error);
+        keptFull = error.Is(platform::ErrorKind::NameLimit);
+        outcome.refusal = twinrake::Refusal{
+            report.keptRefused ? twinrake::Refusal::Why::kKept : twinrake::Refusal::Why::kMember,
+            error,
+            {}};
+        if (!report.strandedAt.empty()) {
+            outcome.strandedAt = twinrake::FullPath(member.directory(), report.strandedAt);
+        }
         return outcome;
     }
-    outcome.done = options.dryRun ? Done::kWouldAct : Done::kActed;
+    outcome.freed = change == platform::Change::kShareBlocks ? static_cast<uint64_t>(report.shared)
+                                                             : FreedBy(member, report.names);
+    outcome.done = Done::kActed;
     return outcome;
 }
 
@@ -110,36 +185,79 @@ std::string ActionWord(Action action, bool dryRun) {
     return "listed";
 }
 
+std::string ReasonText(const MemberOutcome& outcome, bool quoted) {
+    const std::string kept = quoted ? ForMessage(outcome.keptPath) : outcome.keptPath;
+    const twinrake::Refusal& refusal = outcome.refusal;
+    std::string text;
+    switch (refusal.why) {
+        case twinrake::Refusal::Why::kNone:
+            break;
+        case twinrake::Refusal::Why::kMember:
+            text = Words(refusal.error);
+            break;
+        case twinrake::Refusal::Why::kKept:
+            text = refusal.error.Is(platform::ErrorKind::Changed)
+                       ? "its kept copy " + kept + " changed since the search compared it"
+                       : "its kept copy " + kept + ": " + Words(refusal.error);
+            break;
+        case twinrake::Refusal::Why::kNoCopy: {
+            const twinrake::Comparison& why = refusal.comparison;
+            switch (why.likeness) {
+                case twinrake::Likeness::kSame:
+                case twinrake::Likeness::kDiffer:
+                    text = "no longer holds the same bytes as " + kept;
+                    break;
+                case twinrake::Likeness::kSameFile:
+                    text = "is one file with " + kept;
+                    break;
+                case twinrake::Likeness::kUnreadable:
+                    text = why.second ? "cannot read its kept copy " + kept + ": "
+                                      : std::string("cannot read it: ");
+                    text += platform::ErrorText(why.error);
+                    break;
+                case twinrake::Likeness::kChanged:
+                    text = why.second ? "its kept copy " + kept + " changed while it was compared"
+                                      : "changed while it was compared with " + kept;
+                    break;
+            }
+            break;
+        }
+    }
+    if (!outcome.strandedAt.empty()) {
+        text += "; the file that was at its name is now " +
+                (quoted ? ForMessage(outcome.strandedAt) : outcome.strandedAt);
+    }
+    return text;
+}
+
 void ActOnGroup(const twinrake::AppState& state, const twinrake::DuplicateGroup& group,
                 const Options& options, std::vector<MemberOutcome>& outcomes) {
-    outcomes.assign(1, MemberOutcome{});  // the first member is kept, whatever happens
+    outcomes.assign(static_cast<size_t>(group.memberCount), MemberOutcome{});
+    Kept kept;
+    const int32_t first = FirstKept(group);
+    SetKept(kept, first, *twinrake::MemberAt(group, first));
+    outcomes[static_cast<size_t>(first)].keptBy = first;
     auto member = group.firstMember;
-    const twinrake::GroupMember& kept = *member;
-    const std::string keptPath = twinrake::FullPath(kept.directory(), kept.name());
-    // A kept file that changed or went since the search keeps every other copy too.
-    std::string keptChanged;
-    platform::FileStamp keptNow;
-    if (platform::Error error = platform::StampOfPath(keptPath, keptNow)) {
-        keptChanged = "its kept copy " + keptPath + ": " + Reason(error);
-    } else if (!(keptNow.identity == kept.compared.identity) ||
-               keptNow.length != kept.compared.length ||
-               keptNow.modified != kept.compared.modified) {
-        keptChanged = "its kept copy " + keptPath + " changed since the search compared it";
-    }
-    for (int32_t k = 1; k < group.memberCount; ++k) {
-        ++member;
-        MemberOutcome outcome;
-        if (!keptChanged.empty()) {
-            outcome.done = Done::kLeft;
-            outcome.reason = keptChanged;
-        } else {
-            outcome = Act(state, kept, keptPath, *member, options);
+    for (int32_t k = 0; k < group.memberCount; ++k, ++member) {
+        MemberOutcome& outcome = outcomes[static_cast<size_t>(k)];
+        if (k == first) {
+            continue;
         }
-        if (outcome.done == Done::kLeft) {
-            Complain(twinrake::FullPath(member->directory(), member->name()),
-                     "not " + std::string(PastTense(options.action)) + ": " + outcome.reason);
+        if (stopRequested != 0) {
+            outcome.done = Done::kNotReached;
+            continue;
         }
-        outcomes.push_back(std::move(outcome));
+        bool keptFull = false;
+        outcome = Act(state, kept, *member, options, keptFull);
+        if (keptFull) {
+            // As many names as one file may have: this copy stays and is kept from here on.
+            SetKept(kept, k, *member);
+            outcome = MemberOutcome{};
+            outcome.keptBy = k;
+        } else if (outcome.done == Done::kLeft) {
+            Complain(twinrake::PathOf(*member), RefusedWord(options.action, options.dryRun) + ": " +
+                                                    ReasonText(outcome, true));
+        }
         state.progress->StillRunning();
     }
 }

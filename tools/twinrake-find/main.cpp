@@ -1,6 +1,7 @@
 // twinrake-find: the command-line companion. Scans the folders it is given, in that order,
 // runs the program's own search, prints the groups, and with an action acts on every member of
-// a group but the first.
+// a group but the one it keeps.
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include "app/state.h"
 #include "catalogue/scan.h"
 #include "detect/search.h"
+#include "messages.h"
 #include "options.h"
 #include "output.h"
 #include "platform/files.h"
@@ -42,6 +44,79 @@ int ScanFolders(twinrake::AppState& state, const std::vector<std::string>& given
     return listed;
 }
 
+// The signal that asked the cleanup to stop, 0 for none.
+volatile std::sig_atomic_t stopSignal = 0;
+
+extern "C" void AskToStop(int signal) {
+    stopSignal = signal;
+    cli::stopRequested = 1;
+}
+
+// While a cleanup runs, Ctrl-C, kill and a closed terminal end it after the member in hand,
+// so that no temporary name is left and what was done is reported. A reader that goes away
+// (a closed pipe) shows as a failed write, which also ends it.
+class StopBetweenMembers {
+  public:
+    explicit StopBetweenMembers(bool acting) : acting_(acting) {
+        if (!acting_) {
+            return;
+        }
+        for (int signal : kSignals) {
+            std::signal(signal, AskToStop);
+        }
+#ifdef SIGPIPE
+        std::signal(SIGPIPE, SIG_IGN);
+#endif
+    }
+    // Ends the process by the signal that stopped it, as if it had not been caught.
+    void EndAsAsked() const {
+        if (!acting_ || stopSignal == 0) {
+            return;
+        }
+        const int signal = stopSignal;
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+    }
+
+  private:
+#ifdef SIGHUP
+    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+#else
+    static constexpr int kSignals[] = {SIGINT, SIGTERM};
+#endif
+    const bool acting_;
+};
+
+// Prints every group, acting on each first with an action; gives what was done.
+cli::ActionTally ReportGroups(const twinrake::AppState& state, const cli::Options& options,
+                              cli::Output& out, bool& stopped) {
+    std::unique_ptr<cli::Report> report = cli::MakeReport(out, options);
+    const bool acting = options.action != cli::Action::kNone;
+    cli::ActionTally tally;
+    std::vector<cli::MemberOutcome> outcomes;
+    stopped = false;
+    for (const twinrake::DuplicateGroup& group : state.groupList) {
+        if (acting) {
+            // What was done is on its way to the reader before anything more is done.
+            if (cli::stopRequested != 0 || !out.Flush()) {
+                stopped = true;
+                break;
+            }
+            cli::ActOnGroup(state, group, options, outcomes);
+            for (const cli::MemberOutcome& outcome : outcomes) {
+                tally.acted +=
+                    outcome.done == cli::Done::kActed || outcome.done == cli::Done::kWouldAct;
+                tally.left += outcome.done == cli::Done::kLeft;
+                tally.freed += outcome.freed;
+            }
+        }
+        report->Group(group, outcomes);
+    }
+    stopped = stopped || cli::stopRequested != 0;
+    report->Finish(tally.freed, stopped);
+    return tally;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -49,6 +124,7 @@ int main(int argc, char** argv) {
     if (int status = cli::ParseOptions(argc, argv, options); status >= 0) {
         return status;
     }
+    cli::SetMessagesNulEnded(options.format == cli::Format::kNull);
     twinrake::AppState state;
     (void)platform::ProgramDirectory(state.programDirectory);
     platform::RaiseOpenFileLimit();
@@ -67,27 +143,19 @@ int main(int argc, char** argv) {
     progress.Clear();
 
     cli::Output out;
-    std::unique_ptr<cli::Report> report = cli::MakeReport(out, options);
-    cli::ActionTally tally;
-    std::vector<cli::MemberOutcome> outcomes;
-    for (const twinrake::DuplicateGroup& group : state.groupList) {
-        if (options.action != cli::Action::kNone) {
-            cli::ActOnGroup(state, group, options, outcomes);
-            for (const cli::MemberOutcome& outcome : outcomes) {
-                tally.acted +=
-                    outcome.done == cli::Done::kActed || outcome.done == cli::Done::kWouldAct;
-                tally.left += outcome.done == cli::Done::kLeft;
-                tally.freed += outcome.freed;
-            }
-        }
-        report->Group(group, outcomes);
-    }
-    report->Finish(tally.freed);
-    if (!out.Finish()) {
-        return cli::kWriteError;
-    }
+    StopBetweenMembers stop(options.action != cli::Action::kNone);
+    bool stopped = false;
+    const cli::ActionTally tally = ReportGroups(state, options, out, stopped);
+    const bool written = out.Finish();
     if (options.summary) {
         cli::PrintSummary(state.groupList, options, tally);
+    }
+    if (stopped && written) {
+        cli::Say("stopped: what is shown was done; nothing after it was acted on");
+    }
+    stop.EndAsAsked();
+    if (!written) {
+        return cli::kWriteError;
     }
     return passedOver || tally.left > 0 ? cli::kPassedOver : cli::kComplete;
 }

@@ -42,28 +42,34 @@ const char* const kHelp =
     "                 starts with '-'\n"
     "\n"
     "Actions keep the first file of every group, so the order of the folders decides which\n"
-    "copy stays: 'twinrake-find --delete keep/ other/' keeps what lies in keep/. Every other\n"
-    "member is acted on only while it is still the very file that was compared (its folder,\n"
-    "identity, length, last write) and the kept file is still a separate file with the\n"
-    "same bytes:\n"
+    "copy stays: 'twinrake-find --delete keep/ other/' keeps what lies in keep/ (a\n"
+    "temporary name a killed run left is never kept). Every other member is acted on only\n"
+    "while it is still the very file that was compared (its folder, identity, length, last\n"
+    "write and last change), nobody holds it open for writing, and the kept file is still\n"
+    "the file compared and a separate file with the same bytes; a name is removed only once\n"
+    "the file stepped aside to a temporary name and was found there to be the member:\n"
     "  --delete       delete it (a write-protected file stays)\n"
-    "  --link         replace it by a hard link to the kept file, on one file system only;\n"
-    "                 its name holds the old file or the link at every moment\n"
+    "  --link         replace it by a hard link to the kept file, on one mount only; a kept\n"
+    "                 file with every name its file system allows is followed by the next\n"
     "  --reflink      let the file system share the kept file's blocks with it, comparing\n"
     "                 the bytes itself (Linux, where the file system can: XFS, Btrfs); it\n"
     "                 keeps its own identity, owner, rights and times\n"
-    "  -n, --dry-run  say what the action would do, and change nothing\n"
+    "  -n, --dry-run  say what the action would do, making every check the real run makes\n"
+    "                 but changing nothing\n"
     "Each member acted on gets one line on standard output ('deleted PATH', 'linked PATH\n"
     "=> KEPT', 'reflinked PATH => KEPT'; 'would delete PATH' and so on with --dry-run;\n"
     "with --null each part ends with a NUL byte instead). A member left alone is named on\n"
-    "standard error with the reason.\n"
+    "standard error with the reason ('would not delete' in a dry run), a path with a\n"
+    "control character quoted as ls quotes it (with --null: as it is, NUL-ended). Ctrl-C,\n"
+    "SIGTERM and SIGHUP stop a cleanup after the member in hand and report what was done.\n"
     "\n"
     "JSON: {\"groups\":[{\"size\":BYTES,\"members\":[MEMBER,...]},...]}, one group per line,\n"
     "in the order above; \"size\" is the length of each member in bytes. A MEMBER is\n"
     "{\"path\":TEXT} when the path is valid UTF-8 (on Windows: when it converts from the\n"
     "ANSI code page), else {\"path_base64\":TEXT}, the path's bytes in base64 (RFC 4648).\n"
     "With an action, each MEMBER also has \"action\" (\"kept\", \"deleted\", \"linked\",\n"
-    "\"reflinked\", \"would delete\", ..., or \"left\" with a \"reason\"), and the document\n"
+    "\"reflinked\", \"would delete\", ..., \"left\" with a \"reason\", or \"not reached\"),\n"
+    "a linked member the \"kept_index\" of the member it shares with, and the document\n"
     "ends with \"freed\":BYTES (with --dry-run, what the action would free).\n"
     "\n"
     "Relative folders are taken from the current directory; every path printed is\n"
@@ -185,10 +191,6 @@ int ParseOptions(int argc, char** argv, Options& options) {
     }
     options.format = json ? Format::kJson : null ? Format::kNull : Format::kLines;
     return -1;
-}
-
-void Complain(const std::string& path, const std::string& reason) {
-    std::fprintf(stderr, "twinrake-find: %s: %s\n", path.c_str(), reason.c_str());
 }
 
 }  // namespace cli

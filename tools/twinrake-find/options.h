@@ -31,7 +31,4 @@ struct Options {
 // (after --help or --version, or a usage error it has described on standard error).
 int ParseOptions(int argc, char** argv, Options& options);
 
-// "twinrake-find: PATH: REASON" on standard error.
-void Complain(const std::string& path, const std::string& reason);
-
 }  // namespace cli

@@ -9,6 +9,8 @@ class Output {
   public:
     Output();
     void Write(std::string_view text);
+    // Hands what was written so far to the system; false once any write failed.
+    bool Flush();
     // Flushes and closes standard output; false, after saying why, when any write failed.
     bool Finish();
 

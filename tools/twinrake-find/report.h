@@ -20,8 +20,9 @@ class Report {
     // happened to each member, the first included.
     virtual void Group(const twinrake::DuplicateGroup& group,
                        const std::vector<MemberOutcome>& outcomes) = 0;
-    // After the last group: `freed` is what the action freed, or would free.
-    virtual void Finish(uint64_t freed) = 0;
+    // After the last group: `freed` is what the action freed, or would free; `stopped` when a
+    // signal ended the action before every group was reached.
+    virtual void Finish(uint64_t freed, bool stopped) = 0;
 };
 
 // Text lines, or with `nulEnded` NUL-ended paths (--null).

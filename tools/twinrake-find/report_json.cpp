@@ -188,10 +188,13 @@ class JsonReportWriter final : public Report {
         first_ = false;
     }
 
-    void Finish(uint64_t freed) override {
+    void Finish(uint64_t freed, bool stopped) override {
         out_.Write(first_ ? "]" : "\n]");
         if (options_.action != Action::kNone) {
             out_.Write(",\"freed\":" + std::to_string(freed));
+        }
+        if (stopped) {
+            out_.Write(",\"stopped\":true");
         }
         out_.Write("}\n");
     }
@@ -206,10 +209,16 @@ class JsonReportWriter final : public Report {
             case Done::kActed:
             case Done::kWouldAct:
                 AppendJsonString(text_, ActionWord(options_.action, options_.dryRun));
+                if (options_.action != Action::kDelete) {
+                    text_.append(",\"kept_index\":" + std::to_string(outcome.keptBy));
+                }
                 break;
             case Done::kLeft:
                 text_.append("\"left\",\"reason\":");
-                AppendReason(outcome.reason);
+                AppendReason(ReasonText(outcome, false));
+                break;
+            case Done::kNotReached:
+                text_.append("\"not reached\"");
                 break;
         }
     }

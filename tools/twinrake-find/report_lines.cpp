@@ -26,7 +26,7 @@ class LinesReportWriter final : public Report {
         first_ = false;
     }
 
-    void Finish(uint64_t) override {}
+    void Finish(uint64_t, bool) override {}
 
   private:
     void Members(const twinrake::DuplicateGroup& group) {
@@ -50,18 +50,17 @@ class LinesReportWriter final : public Report {
         // Which copy a link or shared blocks lead to.
         const bool toKept = options_.action != Action::kDelete;
         auto member = group.firstMember;
-        const std::string kept = twinrake::FullPath(member->directory(), member->name());
         for (int32_t k = 0; k < group.memberCount; ++k, ++member) {
-            Done done = outcomes[static_cast<size_t>(k)].done;
-            if (done != Done::kActed && done != Done::kWouldAct) {
+            const MemberOutcome& outcome = outcomes[static_cast<size_t>(k)];
+            if (outcome.done != Done::kActed && outcome.done != Done::kWouldAct) {
                 continue;
             }
             text_.append(word);
             text_.push_back(nulEnded_ ? '\0' : ' ');
-            text_.append(twinrake::FullPath(member->directory(), member->name()));
+            text_.append(twinrake::PathOf(*member));
             if (toKept) {
                 text_.append(nulEnded_ ? std::string(1, '\0') : std::string(" => "));
-                text_.append(kept);
+                text_.append(twinrake::PathOf(*twinrake::MemberAt(group, outcome.keptBy)));
             }
             text_.push_back(end_);
         }
