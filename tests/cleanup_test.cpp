@@ -152,6 +152,39 @@ TEST(CleanupTest, NoFileLosesItsLastName) {
     }
 }
 
+// An overlay whose lower folder lies on a file system of its own shows the lower file under
+// the overlay's device, with the lower inode number as it is or (xino=on, xino=auto) with
+// high bits set: in every mode the two names are one file, and neither action touches it.
+TEST(CleanupTest, AnOverlayViewNeverCostsTheLowerFile) {
+    for (const char* mode : {"xino=off", "xino=on", "xino=auto"}) {
+        SCOPED_TRACE(mode);
+        TempTree tree;
+        TempTree scratch;
+        Mounts mounts;
+        if (!mounts.MountImage(scratch, "ext4", tree.Path("lower")) ||
+            !mounts.Overlay(tree.Path("lower"), tree.Path("merged"), tree.Path("layers"), mode)) {
+            GTEST_SKIP() << mounts.refused;
+        }
+        tree.Write("lower/x", Content(9, 8000));
+        Look before;
+        ASSERT_TRUE(LookAt(tree.Path("lower/x"), before));
+        for (const char* action : {"--delete", "--link", "--delete -n"}) {
+            for (bool mergedFirst : {true, false}) {
+                const std::string merged = Quote(tree.Path("merged")),
+                                  lower = Quote(tree.Path("lower"));
+                Outcome run = Find(std::string(action) + " " +
+                                       (mergedFirst ? merged + " " + lower : lower + " " + merged),
+                                   scratch);
+                EXPECT_EQ(run.status, 0) << action << run.err;
+                EXPECT_EQ(run.out, "") << action;
+            }
+        }
+        Look after;
+        ASSERT_TRUE(LookAt(tree.Path("lower/x"), after));
+        EXPECT_EQ(after, before);
+    }
+}
+
 TEST(CleanupTest, LinksAcrossTwoFileSystemsAreRefusedAndBothFilesStay) {
     TempTree tree;
     TempTree scratch;
