@@ -103,7 +103,13 @@ def run(argv, cwd, timeout, stdout_path=None):
     return Run(seconds, peak_kib, "timeout" if timed_out.is_set() else child.returncode, text)
 
 
+# Other builds of twinrake-find, timed in the same rounds (--compare NAME=PATH).
+OTHER_BUILDS = {}
+
+
 def search_argv(tool, build, tree):
+    if tool in OTHER_BUILDS:
+        return [OTHER_BUILDS[tool], tree]
     return {
         "twinrake-find": [os.path.join(build, "twinrake-find"), tree],
         "jdupes": ["jdupes", "-r", "-q", tree],
@@ -209,7 +215,7 @@ def scan_benchmark(args, tree, workdir):
 
 
 def search_benchmark(args, name, tree, workdir):
-    tools = [t for t in args.tools if t in SEARCH_TOOLS]
+    tools = [t for t in args.tools if t in SEARCH_TOOLS] + list(OTHER_BUILDS)
     if not args.cold:
         warm(tree)
     runs = {t: [] for t in tools}
@@ -219,7 +225,7 @@ def search_benchmark(args, name, tree, workdir):
             if runs[tool] and (runs[tool][-1].status == "timeout" or
                                runs[tool][0].seconds > args.repeat_limit):
                 continue  # one such run says enough; more would only repeat it
-            keep = tool in GROUP_PRINTERS and round_no == 0
+            keep = (tool in GROUP_PRINTERS or tool in OTHER_BUILDS) and round_no == 0
             out = os.path.join(workdir, "%s-%s.out" % (name, tool)) if keep else None
             cwd = os.path.join(workdir, tool)
             os.makedirs(cwd, exist_ok=True)  # rdfind and rmlint write their reports here
@@ -263,7 +269,8 @@ def search_benchmark(args, name, tree, workdir):
             name, tool, seconds, ratio, median([r.peak_kib for r in done]) / 1024, note))
     checks = []
     peers = [(median([r.seconds for r in runs[t]]), t) for t in tools
-             if t != "twinrake-find" and all(r.status != "timeout" for r in runs[t])]
+             if t != "twinrake-find" and t not in OTHER_BUILDS and
+             all(r.status != "timeout" for r in runs[t])]
     if peers and "twinrake-find" in tools:
         fastest, who = min(peers)
         mine_s = ("%.3f s" % base) if base else "> %d s" % args.timeout
@@ -273,7 +280,7 @@ def search_benchmark(args, name, tree, workdir):
                                              "> %.3g" % (args.timeout / fastest)))
     if "twinrake-find" in first_output:
         mine = groups_of(first_output["twinrake-find"])
-        for other in ("jdupes", "fdupes"):
+        for other in ["jdupes", "fdupes"] + list(OTHER_BUILDS):
             if other in first_output:
                 theirs = groups_of(first_output[other])
                 if mine == theirs:
@@ -298,7 +305,12 @@ def main():
     parser.add_argument("--tools", default=" ".join(SEARCH_TOOLS))
     parser.add_argument("--cold", action="store_true",
                         help="empty the page cache before every run (needs root)")
+    parser.add_argument("--compare", action="append", default=[], metavar="NAME=PATH",
+                        help="another twinrake-find, timed in the same rounds")
     args = parser.parse_args()
+    for other in args.compare:
+        name, path = other.split("=", 1)
+        OTHER_BUILDS[name] = path
     args.trees = args.trees.split()
     args.tools = args.tools.split()
 

@@ -17,6 +17,7 @@
 #   WINDOW         1: also time the Linux window (add + search, driven under Xvfb) beside
 #                  twinrake-find on WINDOW_TREES; TREES= WINDOW=1 runs only that
 #   WINDOW_TREES   trees for the window (default b)
+#   COMPARE        another twinrake-find to time in the same rounds, e.g. an older build
 #   WINDOW_COMPARE another twinrake (Qt) program to time side by side, e.g. an older build
 #   WINDOW_SCROLL  1: also time scrolling the list of all files after the add
 #   WIN32_FILL     1: also time filling a Win32 list box with 200,000 lines under wine64
@@ -76,7 +77,8 @@ fi
 if [ -n "${trees// /}" ]; then
   python3 "$here/measure.py" --build "$build" --root "$root" --scale "$scale" \
     --runs "${RUNS:-5}" --timeout "${TIMEOUT:-600}" --repeat-limit "${REPEAT_LIMIT:-120}" \
-    --trees "$trees" --tools "$tools" "${cold[@]}"
+    --trees "$trees" --tools "$tools" "${cold[@]}" \
+    ${COMPARE:+--compare "before=$COMPARE"}
 fi
 
 if [ "$window" = 1 ]; then

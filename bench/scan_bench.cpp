@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
     }
     auto start = std::chrono::steady_clock::now();
     if (!empty) {
-        twinrake::ScanFolder(catalogue, programDirectory, folderText, "*.*", 0);
+        twinrake::ScanFolder(catalogue, programDirectory, folderText);
     }
     auto stop = std::chrono::steady_clock::now();
     // Touching every entry keeps the scan from being optimised away and checks the names.

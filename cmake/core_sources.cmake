@@ -4,11 +4,14 @@
 # window through platform/window.h.
 set(TWINRAKE_ENGINE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/../src/catalogue/lists.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/../src/catalogue/reader_pool.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../src/catalogue/scan.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../src/detect/cleanup.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../src/detect/compare.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../src/detect/identical_sets.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/../src/detect/search.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/../src/detect/open_budget.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/../src/detect/search.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/../src/detect/shared_reading.cpp)
 set(TWINRAKE_SHELL_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/../src/app/app.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../src/app/window_progress.cpp

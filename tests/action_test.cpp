@@ -70,8 +70,7 @@ class ActionTest : public ::testing::Test {
     std::vector<std::vector<cli::Done>> SearchAndAct(cli::Action action,
                                                      const std::function<void()>& meanwhile) {
         for (const char* folder : {"keep", "m1", "m2", "m3", "m4", "m5"}) {
-            twinrake::ScanFolder(state.fileCatalogue, state.programDirectory, tree().Path(folder),
-                                 "*.*", 0);
+            twinrake::ScanFolder(state.fileCatalogue, state.programDirectory, tree().Path(folder));
         }
         twinrake::FindDuplicates(state);
         meanwhile();
@@ -93,7 +92,7 @@ class ActionTest : public ::testing::Test {
 
     const std::string bytes = Content(11, 9000);
     std::unique_ptr<TempTree> owned;
-    twinrake::AppState state;
+    twinrake::EngineState state;
     std::vector<std::string> reasons;
 };
 

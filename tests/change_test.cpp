@@ -74,7 +74,7 @@ class ChangeTest : public SessionTest {
             }
         });
         for (const std::string& folder : folders) {
-            ScanFolder(state.fileCatalogue, state.programDirectory, tree.Path(folder), "*.*", 0);
+            ScanFolder(state.fileCatalogue, state.programDirectory, tree.Path(folder));
         }
         FindDuplicates(state);
         platform::test::SetAfterRead(nullptr);
@@ -101,7 +101,7 @@ TEST_F(ChangeTest, FileBarFollowsTheReadingTheWindowWaitsForAndBothBarsEndAtZero
     tree.Write("big3", big.substr(0, 299999) + "x");
     platform::test::SetAfterRead(
         [](uint64_t, int64_t) { std::this_thread::sleep_for(std::chrono::milliseconds(10)); });
-    ScanFolder(state.fileCatalogue, state.programDirectory, tree.root(), "*.*", 0);
+    ScanFolder(state.fileCatalogue, state.programDirectory, tree.root());
     FindDuplicates(state);
     EXPECT_EQ(state.groupList.size(), 1u);
     EXPECT_EQ(Control(PrgFile).progress, 0);
@@ -209,7 +209,7 @@ TEST_F(ChangeTest, FolderChangedBetweenItsListingAndTheLookAtItsEntries) {
             }
         });
         for (const char* folder : {"keep", "gone"}) {
-            ScanFolder(state.fileCatalogue, state.programDirectory, tree.Path(folder), "*.*", 0,
+            ScanFolder(state.fileCatalogue, state.programDirectory, tree.Path(folder),
                        state.passedOver);
         }
         platform::test::SetAfterListing(nullptr);
@@ -302,7 +302,7 @@ TEST_F(ChangeTest, ReadsThatWaitForTheDiskAreMadeByMoreThreads) {
         });
         platform::test::SetAfterRead([&](uint64_t, int64_t) { seen(reading); });
         state.fileCatalogue.Clear();
-        ScanFolder(state.fileCatalogue, state.programDirectory, tree.root(), "*.*", 0);
+        ScanFolder(state.fileCatalogue, state.programDirectory, tree.root());
         FindDuplicates(state);
         platform::test::SetAfterListing(nullptr);
         platform::test::SetAfterRead(nullptr);

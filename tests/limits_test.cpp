@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/scan.h"
 #include "detect/search.h"
 #include "oracle.h"
 #include "session.h"
@@ -51,10 +52,7 @@ std::string RunFind(const std::string& folder) {
     return out;
 }
 
-class LimitTest : public SessionTest {
-  protected:
-    void TearDown() override { SetSearchThreads(0); }
-};
+using LimitTest = SessionTest;
 
 // Two contents shared by 300 and 200 files, among other files of both sizes, with four
 // reader threads: far more files than 64 descriptors allow at once.
@@ -71,10 +69,8 @@ TEST_F(LimitTest, ManyIdenticalFilesUnderALimitOf64) {
             tree.Write(folder + "other" + std::to_string(i), Content(3 + i, 9000));
         }
     }
-    SetSearchThreads(4);
-    AddFolder(tree.root() + "/");
-    fake::Click(BtnSearch);
-    Run();
+    ScanFolder(state.fileCatalogue, state.programDirectory, tree.root());
+    FindDuplicates(state, SearchTuning{4});
     ASSERT_EQ(state.groupList.size(), 2u);
     EXPECT_EQ(state.groupList[0].memberCount + state.groupList[1].memberCount, 500);
     EXPECT_EQ(GroupsOf(state), OracleGroups(state.fileCatalogue));

@@ -9,7 +9,7 @@ namespace testing_support {
 using twinrake::FileEntry;
 using twinrake::FullPath;
 
-Groups GroupsOf(const twinrake::AppState& state) {
+Groups GroupsOf(const twinrake::EngineState& state) {
     Groups out;
     for (const twinrake::DuplicateGroup& group : state.groupList) {
         std::vector<std::string> members;

@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "app/state.h"
+#include "catalogue/engine_state.h"
 
 namespace testing_support {
 
 using Groups = std::vector<std::vector<std::string>>;
 
 // The groups' members' full paths, group by group.
-Groups GroupsOf(const twinrake::AppState& state);
+Groups GroupsOf(const twinrake::EngineState& state);
 
 // What may make two names one file: the same device and inode, or the same inode, length and
 // last write on two devices (an overlay's view of its lower folder).

@@ -162,10 +162,9 @@ TEST_P(RaceTest, NoContentIsLostAndWhatWasNotDoneIsNamed) {
     tree.Write("keep/f", bytes);
     tree.Write("m/f", bytes);
     tree.Write("u/x", unique);
-    twinrake::AppState state;
+    twinrake::EngineState state;
     for (const char* folder : {"keep", "m"}) {
-        twinrake::ScanFolder(state.fileCatalogue, state.programDirectory, tree.Path(folder), "*.*",
-                             0);
+        twinrake::ScanFolder(state.fileCatalogue, state.programDirectory, tree.Path(folder));
     }
     twinrake::FindDuplicates(state);
     ASSERT_EQ(state.groupList.size(), 1u);

@@ -31,8 +31,8 @@ std::vector<std::string> Paths(const FileCatalogue& catalogue) {
 class ScanFaultTest : public ::testing::Test {
   protected:
     void SetUp() override { fakefs::Reset(); }
-    void Scan(const std::string& folder, const std::string& pattern = "*.*") {
-        ScanFolder(catalogue, fakefs::State().programDirectory, folder, pattern, 0,
+    void Scan(const std::string& folder) {
+        ScanFolder(catalogue, fakefs::State().programDirectory, folder,
                    [&](const PassedOver& p) { passed.push_back(p.path + ": " + p.reason); });
     }
     fakefs::Tree& fs = fakefs::State();
@@ -111,12 +111,12 @@ TEST_F(ScanFaultTest, RootFolderListsTheEmptyTextAndGivesOneSeparator) {
     EXPECT_EQ(passed, (std::vector<std::string>{"/: error 2"}));
 }
 
-TEST_F(ScanFaultTest, PatternIsPassedDownAndProgramDirectoryMadeCurrent) {
+TEST_F(ScanFaultTest, EveryListingAsksForEveryNameAndProgramDirectoryMadeCurrent) {
     fs.folders["/m"] = Folder{{{"n", true}}};
     fs.folders["/m/n"] = Folder{{{"k", false, 1}}};
     fs.currentDirectory = "/elsewhere/";
-    Scan("/m", "");
-    EXPECT_EQ(fs.patterns, (std::vector<std::string>{"", ""}));
+    Scan("/m");
+    EXPECT_EQ(fs.patterns, (std::vector<std::string>{"*.*", "*.*"}));
     EXPECT_EQ(fs.currentDirectory, fs.programDirectory);
     EXPECT_EQ(fs.madeCurrent, 1);  // before the first listing; nothing changes it after
 }
@@ -300,11 +300,11 @@ TEST_F(ReadFaultTest, OnASpinningDiskSizesAreReadInTheOrderOfTheirPlaceOnDisk) {
         SCOPED_TRACE(spinning ? "spinning" : "not spinning");
         fs.spinning = spinning;
         fs.opened.clear();
-        SetSearchThreads(spinning ? 0 : 1);  // a spinning disk gets one reader of itself
+        // A spinning disk gets one reader of itself.
+        const SearchTuning tuning{spinning ? 0 : 1};
         AppState state;
-        ASSERT_TRUE(ScanFolder(state.fileCatalogue, fs.programDirectory, "/s", "*.*", 0));
-        FindDuplicates(state);
-        SetSearchThreads(0);
+        ASSERT_TRUE(ScanFolder(state.fileCatalogue, fs.programDirectory, "/s"));
+        FindDuplicates(state, tuning);
         EXPECT_EQ(state.groupList.size(), places.size());
         // The files read for the comparisons, after a look at each size's first file where
         // its place is asked for.

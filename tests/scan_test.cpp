@@ -35,7 +35,7 @@ class ScanTest : public ::testing::Test {
     void Scan(const std::string& folder) {
         std::string programDirectory;
         ASSERT_FALSE(platform::ProgramDirectory(programDirectory));
-        ScanFolder(catalogue, programDirectory, folder, "*.*", 0);
+        ScanFolder(catalogue, programDirectory, folder);
     }
     TempTree tree;
     FileCatalogue catalogue;
@@ -140,7 +140,7 @@ TEST_F(ScanTest, SymbolicLinksAreFilesOfSizeZeroAndNeverFollowed) {
 
 TEST_F(ScanTest, RelativeFolderIsTakenFromTheProgramDirectory) {
     tree.Write("sub/r.txt", "r");
-    ScanFolder(catalogue, tree.root() + "/", "sub/", "*.*", 0);
+    ScanFolder(catalogue, tree.root() + "/", "sub/");
     ASSERT_EQ(catalogue.Count(), 1);
     EXPECT_EQ(catalogue[0].directory(), "sub");
     EXPECT_EQ(std::filesystem::current_path(), std::filesystem::path(tree.root()));

@@ -147,9 +147,9 @@ TEST_F(SearchTest, NestedFoldersScannedTwiceGroupEachFileOnce) {
     tree.Write("top/a", content);
     tree.Write("top/sub/b", content);
     tree.Write("top/sub/c", Content(6, 4096));
-    ScanFolder(state.fileCatalogue, state.programDirectory, tree.Path("top"), "*.*", 0);
-    ScanFolder(state.fileCatalogue, state.programDirectory, tree.Path("top/sub"), "*.*", 0);
-    ScanFolder(state.fileCatalogue, state.programDirectory, tree.Path("top"), "*.*", 0);
+    ScanFolder(state.fileCatalogue, state.programDirectory, tree.Path("top"));
+    ScanFolder(state.fileCatalogue, state.programDirectory, tree.Path("top/sub"));
+    ScanFolder(state.fileCatalogue, state.programDirectory, tree.Path("top"));
     ASSERT_EQ(state.fileCatalogue.Count(), 8);
     FindDuplicates(state);
     ASSERT_EQ(state.groupList.size(), 1u);
@@ -253,9 +253,9 @@ TEST_F(SearchTest, AgreesWithTheLiteralSearchOnRandomTrees) {
             made.push_back(name);
         }
         state.fileCatalogue.Clear();
-        ScanFolder(state.fileCatalogue, state.programDirectory, random.root(), "*.*", 0);
+        ScanFolder(state.fileCatalogue, state.programDirectory, random.root());
         if (pick(2) == 0) {
-            ScanFolder(state.fileCatalogue, state.programDirectory, random.Path("d1"), "*.*", 0);
+            ScanFolder(state.fileCatalogue, state.programDirectory, random.Path("d1"));
         }
         FindDuplicates(state);
         Groups expected = OracleGroups(state.fileCatalogue);

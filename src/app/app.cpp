@@ -86,8 +86,8 @@ void AddFolderCommand(AppState& state) {
         return;
     }
     state.lastFolder = folder;
-    ScanFolder(state.fileCatalogue, state.programDirectory, state.lastFolder, "*.*", 0,
-               state.passedOver, *state.progress);
+    ScanFolder(state.fileCatalogue, state.programDirectory, state.lastFolder, state.passedOver,
+               *state.progress);
     RefreshViews(state, RefreshAllFiles);
 }
 

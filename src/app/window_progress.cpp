@@ -37,12 +37,12 @@ void WindowProgress::SizesRead(int64_t) {
     StillRunning();
 }
 
-void WindowProgress::OverallShare(int32_t percent) {
+void WindowProgress::WholeSearchShare(int32_t percent) {
     Show(PrgOverall, percent, overallShown_);
     StillRunning();
 }
 
-void WindowProgress::FileShare(int32_t percent) {
+void WindowProgress::CurrentSizeShare(int32_t percent) {
     Show(PrgFile, percent, fileShown_);
     StillRunning();
 }

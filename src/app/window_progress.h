@@ -25,8 +25,8 @@ class WindowProgress final : public Progress {
     void Catalogued(int64_t catalogued) override;
     void SearchBegins(int64_t sizes) override;
     void SizesRead(int64_t sizes) override;
-    void OverallShare(int32_t percent) override;
-    void FileShare(int32_t percent) override;
+    void WholeSearchShare(int32_t percent) override;
+    void CurrentSizeShare(int32_t percent) override;
     void StillRunning() override;
 
   private:

@@ -73,7 +73,7 @@ class DiskPace {
 
 // Reads from `file` with `read`, and notes in `pace` whether it waited for the disk.
 template <typename Read>
-platform::Error ReadNoted(DiskPace& pace, const platform::OpenFile* file, Read read) {
+platform::Error PacedRead(DiskPace& pace, const platform::OpenFile* file, Read read) {
     auto start = std::chrono::steady_clock::now();
     platform::Error error = read();
     pace.Note(file, std::chrono::steady_clock::now() - start);

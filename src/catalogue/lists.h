@@ -103,6 +103,14 @@ class GroupMember {
     uint32_t nameLength_ = 0;
 };
 
+// The full path of a catalogued file or of a member: FullPath of its directory and name.
+inline std::string FullPath(const FileEntry& entry) {
+    return FullPath(entry.directory(), entry.name());
+}
+inline std::string FullPath(const GroupMember& member) {
+    return FullPath(member.directory(), member.name());
+}
+
 // A std::list keeps every reference to a member valid while others are removed.
 using MemberList = std::list<GroupMember>;
 

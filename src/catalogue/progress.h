@@ -22,10 +22,11 @@ class Progress {
     virtual void SearchBegins(int64_t /*sizes*/) {}
     // The files of `sizes` of those sizes have been read.
     virtual void SizesRead(int64_t /*sizes*/) {}
-    // Where the window's bars stand, in whole percent: PrgOverall, the share of catalogued
-    // files whose turn has come, and PrgFile, the reading of the file or size under way.
-    virtual void OverallShare(int32_t /*percent*/) {}
-    virtual void FileShare(int32_t /*percent*/) {}
+    // How far the search has got, in whole percent: through the whole search (the share of
+    // catalogued files whose turn has come), and through the current size (the reading of
+    // the size under way).
+    virtual void WholeSearchShare(int32_t /*percent*/) {}
+    virtual void CurrentSizeShare(int32_t /*percent*/) {}
 
     // Nothing new to tell, but the command still runs.
     virtual void StillRunning() {}

@@ -28,7 +28,8 @@
 #include <thread>
 #include <vector>
 
-#include "catalogue/disk_pace.h"
+#include "catalogue/descriptor_shortage.h"
+#include "catalogue/reader_pool.h"
 #include "platform/files.h"
 
 namespace twinrake {
@@ -36,31 +37,10 @@ namespace twinrake {
 namespace {
 
 constexpr size_t kReadAhead = 1024;
-// How long the walk waits for a listing before it tells `progress` again.
-constexpr auto kWaitStep = std::chrono::milliseconds(20);
-// How long a reader refused for want of descriptors waits before it tries again, and how long
-// it goes on trying while nothing else holds one.
-constexpr auto kRetryPause = std::chrono::milliseconds(10);
-constexpr auto kPatience = std::chrono::seconds(30);
 
-size_t Cores() {
-    return std::max(1u, std::thread::hardware_concurrency());
-}
-
-// One reader per core from memory, more once the disk sets the pace; one alone on a disk
-// that turns, which answers best one request at a time.
-size_t ListingThreads(bool spinning, bool diskBound) {
-    if (spinning) {
-        return 1;
-    }
-    return diskBound ? std::clamp<size_t>(8 * Cores(), 8, 16) : Cores();
-}
-
-std::string Child(const std::string& folderText, const std::string& name) {
-    std::string child = folderText;
-    child.push_back(platform::kPathSeparator);
-    child.append(name);
-    return child;
+// One reader per core from memory, more once the disk sets the pace.
+ReaderCounts ListingThreads() {
+    return ReaderCounts{Cores(), std::clamp<size_t>(8 * Cores(), 8, 16)};
 }
 
 bool IsDots(const std::string& name) {
@@ -118,9 +98,8 @@ struct WalkOrder {
 
 class ListingReaders {
   public:
-    ListingReaders(const std::string& pattern, bool spinning)
-        : pattern_(pattern), spinning_(spinning) {
-        pace_.WhenWaiting([this] {
+    explicit ListingReaders(bool spinning) : pool_(ListingThreads(), spinning, [this] { Work(); }) {
+        pool_.WhenWaiting([this] {
             std::lock_guard lock(mutex_);
             StartReaderIfUseful();
         });
@@ -131,9 +110,7 @@ class ListingReaders {
             stop_ = true;
         }
         changed_.notify_all();
-        for (std::thread& thread : threads_) {
-            thread.join();
-        }
+        pool_.Join();
     }
     ListingReaders(const ListingReaders&) = delete;
     ListingReaders& operator=(const ListingReaders&) = delete;
@@ -149,28 +126,24 @@ class ListingReaders {
     // from then on.
     void WaitFor(Folder* folder, Progress& progress) {
         std::unique_lock lock(mutex_);
-        while (!folder->read) {
-            wanted_ = folder;
-            changed_.notify_all();
-            if (!changed_.wait_for(lock, kWaitStep, [&] { return folder->read; })) {
-                lock.unlock();
-                progress.StillRunning();
-                lock.lock();
-            }
-        }
+        wanted_ = folder;
+        changed_.notify_all();
+        WaitTelling(
+            lock, changed_, [&] { return folder->read; }, [&] { progress.StillRunning(); });
         wanted_ = nullptr;
         --waiting_;
         changed_.notify_all();
     }
 
   private:
-    // One more reader while there is more queued than the readers take on; one alone once
-    // the system ran out of descriptors.
+    // One more reader while there is more queued than the readers take on; none once the
+    // system ran out of descriptors, when one reader alone takes work. Called with the lock
+    // held.
     void StartReaderIfUseful() {
-        const size_t most = outOfHandles_ ? 1 : ListingThreads(spinning_, pace_.Waiting());
-        for (size_t wanted = queued_.size(); threads_.size() < most && wanted > idle_; --wanted) {
-            threads_.emplace_back([this] { Work(); });
-            ++idle_;  // it counts itself once it runs
+        if (!outOfHandles_ && queued_.size() > idle_) {
+            const size_t before = pool_.Started();
+            pool_.StartUpTo(before + (queued_.size() - idle_));
+            idle_ += pool_.Started() - before;  // each counts itself once it runs
         }
     }
 
@@ -204,7 +177,7 @@ class ListingReaders {
                 outOfHandles_ = true;
                 queued_.insert(folder);
                 lock.unlock();
-                std::this_thread::sleep_for(kRetryPause);
+                std::this_thread::sleep_for(DescriptorShortage::kRetryPause);
                 lock.lock();
                 continue;
             }
@@ -218,18 +191,13 @@ class ListingReaders {
         }
     }
 
-    // Whether `folder` was refused for want of descriptors and should be read again: only
-    // until no reader has got anywhere for kPatience. Called with the lock held.
+    // Whether `folder` was refused for want of descriptors and should be read again.
     bool Refused(const Folder& folder) {
         if (!folder.error.Is(platform::ErrorKind::NoHandles)) {
-            refusedSince_.reset();
+            shortage_.Progressed();
             return false;
         }
-        auto now = std::chrono::steady_clock::now();
-        if (!refusedSince_) {
-            refusedSince_ = now;
-        }
-        return now - *refusedSince_ < kPatience;
+        return shortage_.Patient();
     }
 
     // Reads the listing of `folder` and names its subfolders.
@@ -237,9 +205,9 @@ class ListingReaders {
         folder.subfolders.clear();
         folder.leadsBackTo = nullptr;
         auto start = std::chrono::steady_clock::now();
-        folder.error = platform::ReadFolder(folder.text, pattern_, folder.listing);
-        pace_.Note(std::chrono::steady_clock::now() - start,
-                   static_cast<uint32_t>(folder.listing.entries.size() + 1));
+        folder.error = platform::ReadFolder(folder.text, "*.*", folder.listing);
+        pool_.Pace().Note(std::chrono::steady_clock::now() - start,
+                          static_cast<uint32_t>(folder.listing.entries.size() + 1));
         if (folder.error) {
             return;
         }
@@ -256,25 +224,22 @@ class ListingReaders {
         for (const platform::ListingEntry& entry : folder.listing.entries) {
             if (entry.isFolder && !IsDots(entry.name)) {
                 folder.subfolders.push_back(
-                    std::make_unique<Folder>(Child(folder.text, entry.name), &folder, index++));
+                    std::make_unique<Folder>(FullPath(folder.text, entry.name), &folder, index++));
             }
         }
     }
 
-    const std::string& pattern_;
-    const bool spinning_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::set<Folder*, WalkOrder> queued_;
-    std::vector<std::thread> threads_;
     const Folder* wanted_ = nullptr;  // the folder the walk waits for
     size_t waiting_ = 0;              // read, and not yet taken by the walk
     size_t idle_ = 0;
     size_t busy_ = 0;
     bool outOfHandles_ = false;
     bool stop_ = false;
-    DiskPace pace_;
-    std::optional<std::chrono::steady_clock::time_point> refusedSince_;
+    DescriptorShortage shortage_;
+    ReaderPool pool_;  // last: its threads use everything above
 };
 
 // One folder on the walk's path: where the walk stands in its entries.
@@ -288,12 +253,9 @@ struct Level {
 
 class Walk {
   public:
-    Walk(FileCatalogue& catalogue, const std::string& pattern, bool spinning,
-         const PassedOverSink& passedOver, Progress& progress)
-        : catalogue_(catalogue),
-          readers_(pattern, spinning),
-          passedOver_(passedOver),
-          progress_(progress) {}
+    Walk(FileCatalogue& catalogue, bool spinning, const PassedOverSink& passedOver,
+         Progress& progress)
+        : catalogue_(catalogue), readers_(spinning), passedOver_(passedOver), progress_(progress) {}
 
     // Walks `folderText` and everything below it; false when it could not be listed.
     bool Run(std::string folderText) {
@@ -336,7 +298,7 @@ class Walk {
                  "listing broke off: " + platform::ErrorText(folder->listing.brokeOff));
         }
         for (const platform::UnreadableEntry& entry : folder->listing.unreadable) {
-            Tell(Child(folder->text, entry.name), platform::ErrorText(entry.error));
+            Tell(FullPath(folder->text, entry.name), platform::ErrorText(entry.error));
         }
         if (folder->leadsBackTo != nullptr) {
             Tell(folder->text, "leads back to " + Shown(folder->leadsBackTo->text));
@@ -367,22 +329,18 @@ class Walk {
 }  // namespace
 
 bool ScanFolder(FileCatalogue& catalogue, const std::string& programDirectory,
-                const std::string& folder, const std::string& pattern, int32_t depth,
-                const PassedOverSink& passedOver, Progress& progress) {
+                const std::string& folder, const PassedOverSink& passedOver, Progress& progress) {
     // Our own copy: the caller's text (lastFolder) keeps its trailing separator.
     std::string folderText = folder;
     if (!folderText.empty() && folderText.back() == platform::kPathSeparator) {
         folderText.pop_back();
     }
-    // depth only tells the levels apart; the walk keeps them on a stack of its own, which a
-    // deep tree cannot overflow.
-    (void)depth;
     // Relative folders are taken from the program's folder; nothing changes the current
     // folder during the walk, so once is enough.
     (void)platform::MakeCurrentDirectory(programDirectory);
     progress.ScanBegins(catalogue.Count());
     const bool spinning = platform::OnSpinningDisk(folderText);
-    return Walk(catalogue, pattern, spinning, passedOver, progress).Run(std::move(folderText));
+    return Walk(catalogue, spinning, passedOver, progress).Run(std::move(folderText));
 }
 
 }  // namespace twinrake

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdint>
 #include <string>
 
 #include "catalogue/lists.h"
@@ -10,7 +9,8 @@
 namespace twinrake {
 
 // Walks `folder` and everything below it, depth first and pre-order in the platform's listing
-// order, and appends a FileEntry for every file found. `programDirectory` is made current
+// order, and appends a FileEntry for every file found: every name but "." and ".." (the
+// pattern "*.*" of every listing). `programDirectory` is made current
 // first, so a relative folder is taken relative to the program's own folder. A folder's
 // listing is read whole and closed before any of its subfolders is listed, so neither the
 // depth nor the open-file limit cuts the walk short. A folder that cannot be listed
@@ -18,7 +18,7 @@ namespace twinrake {
 // again; `passedOver`, when set, is told of both and of listings that broke off. `progress`
 // hears the catalogue grow. False when `folder` itself could not be listed.
 bool ScanFolder(FileCatalogue& catalogue, const std::string& programDirectory,
-                const std::string& folder, const std::string& pattern, int32_t depth,
-                const PassedOverSink& passedOver = {}, Progress& progress = Unwatched());
+                const std::string& folder, const PassedOverSink& passedOver = {},
+                Progress& progress = Unwatched());
 
 }  // namespace twinrake

@@ -11,7 +11,7 @@
 
 namespace twinrake {
 
-// Files below this size are read without PrgFile following them.
+// Files below this size are read without the current size's share following them.
 inline constexpr int32_t kProgressThreshold = 4096;
 
 // How two files compare, and why not alike.

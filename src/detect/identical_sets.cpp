@@ -51,10 +51,6 @@ constexpr size_t kMaxBlock = 64 * 1024;
 // Below this many files a class is split by comparing with each distinct block found so far;
 // above it, blocks are first sorted by a digest.
 constexpr size_t kLinearSplit = 8;
-// How long readers wait for a system that keeps refusing files before they pass a file over.
-constexpr auto kPatience = std::chrono::seconds(30);
-// How long a refused reader waits for others to close before it tries again.
-constexpr auto kRetryPause = std::chrono::milliseconds(10);
 // A reader takes at most this share of the block memory for one step, unless its files need
 // more at a page each: the others go on meanwhile.
 constexpr size_t kFairShare = 4;
@@ -64,121 +60,9 @@ const platform::Error kChanged = platform::Failed(platform::ErrorKind::Changed);
 
 }  // namespace
 
-std::string SizeClassFile::Path() const {
-    return FullPath(directory, name);
-}
-
 bool SameVersion(const platform::FileStamp& a, const platform::FileStamp& b) {
     return a.identity == b.identity && a.length == b.length && a.modified == b.modified &&
            a.changed == b.changed && a.links == b.links;
-}
-
-OpenBudget::OpenBudget(size_t total) : total_(std::max<size_t>(total, 2)) {}
-
-size_t OpenBudget::Total() const {
-    std::lock_guard lock(mutex_);
-    return total_;
-}
-
-bool OpenBudget::Acquire(size_t count) {
-    std::unique_lock lock(mutex_);
-    released_.wait(lock, [&] { return count > total_ || held_ + count <= total_; });
-    if (count > total_) {
-        return false;
-    }
-    held_ += count;
-    return true;
-}
-
-void OpenBudget::Release(size_t count) {
-    {
-        std::lock_guard lock(mutex_);
-        held_ -= count;
-        stuck_ = false;  // someone got somewhere
-    }
-    released_.notify_all();
-}
-
-void OpenBudget::Refused(size_t opened) {
-    std::unique_lock lock(mutex_);
-    total_ = std::max<size_t>(2, std::min(total_, held_ + opened));
-    if (held_ == 0 && opened < 2 && !stuck_) {
-        // Nobody holds a file that could be closed: the shortage lies outside the search.
-        stuck_ = true;
-        stuckSince_ = std::chrono::steady_clock::now();
-    }
-    released_.notify_all();  // waiters may ask for less than the new total allows
-    released_.wait_for(lock, kRetryPause);
-}
-
-bool OpenBudget::GivenUp() const {
-    std::lock_guard lock(mutex_);
-    return stuck_ && std::chrono::steady_clock::now() - stuckSince_ > kPatience;
-}
-
-BlockMemory::BlockMemory(size_t slots)
-    : slots_(std::max(slots, kFewestSlots)), memory_(slots_ * kSlot) {
-    for (size_t k = slots_; k-- > 0;) {
-        free_.push_back(memory_.data() + k * kSlot);
-    }
-}
-
-std::vector<char*> BlockMemory::Take(size_t count) {
-    count = std::clamp<size_t>(count, 1, slots_);
-    std::unique_lock lock(mutex_);
-    given_.wait(lock, [&] { return free_.size() >= count; });
-    std::vector<char*> taken(free_.end() - static_cast<ptrdiff_t>(count), free_.end());
-    free_.resize(free_.size() - count);
-    return taken;
-}
-
-void BlockMemory::Give(const std::vector<char*>& slots) {
-    {
-        std::lock_guard lock(mutex_);
-        free_.insert(free_.end(), slots.begin(), slots.end());
-    }
-    given_.notify_all();
-}
-
-void SharedWork::Share(const std::function<void()>& work) {
-    auto offer = std::make_shared<Offer>(Offer{&work});
-    {
-        std::lock_guard lock(mutex_);
-        offers_.push_back(offer);
-    }
-    changed_.notify_all();
-    work();
-    std::unique_lock lock(mutex_);
-    std::erase(offers_, offer);
-    changed_.wait(lock, [&] { return offer->running == 0; });
-}
-
-bool SharedWork::Join(std::chrono::milliseconds patience) {
-    std::shared_ptr<Offer> offer;
-    {
-        std::unique_lock lock(mutex_);
-        changed_.wait_for(lock, patience, [&] { return closed_ || !offers_.empty(); });
-        if (offers_.empty()) {
-            return false;
-        }
-        offer = offers_.front();
-        ++offer->running;
-    }
-    (*offer->work)();
-    {
-        std::lock_guard lock(mutex_);
-        --offer->running;
-    }
-    changed_.notify_all();
-    return true;
-}
-
-void SharedWork::Close() {
-    {
-        std::lock_guard lock(mutex_);
-        closed_ = true;
-    }
-    changed_.notify_all();
 }
 
 namespace {
@@ -256,7 +140,9 @@ class OpenedFile {
         return *this;
     }
 
-    platform::Error Open() { return platform::OpenForReading(file_->Path(), handle_, stamp_); }
+    platform::Error Open() {
+        return platform::OpenForReading(FullPath(file_->directory, file_->name), handle_, stamp_);
+    }
     const SizeClassFile* File() const { return file_; }
     platform::OpenFile* Handle() const { return handle_; }
     const platform::FileStamp& Stamp() const { return stamp_; }
@@ -265,7 +151,8 @@ class OpenedFile {
     // still names it, and nothing about it changed.
     bool UnchangedByPath() const {
         platform::FileStamp now;
-        return !platform::StampOfPath(file_->Path(), now) && SameVersion(now, stamp_);
+        return !platform::StampOfPath(FullPath(file_->directory, file_->name), now) &&
+               SameVersion(now, stamp_);
     }
     // The same, asked of the open file itself: enough where a path lookup follows later.
     bool UnchangedWhileOpen() const {
@@ -407,9 +294,9 @@ struct Digest {
 };
 
 // The work on the files of one size.
-class SizeClassReader {
+class SizeReader {
   public:
-    SizeClassReader(int64_t size, std::atomic<int32_t>& progress, SharedReading& shared)
+    SizeReader(int64_t size, std::atomic<int32_t>& progress, SharedReading& shared)
         : size_(size), progress_(progress), shared_(shared) {}
 
     SizeClassResult Run(const std::vector<SizeClassFile>& files) {
@@ -606,7 +493,7 @@ class SizeClassReader {
         for (OpenedFile& file : group) {
             char* at = memory.Block(first + readable.size());
             size_t got = 0;
-            platform::Error error = ReadNoted(shared_.pace, file.Handle(), [&] {
+            platform::Error error = PacedRead(shared_.pace, file.Handle(), [&] {
                 return platform::ReadBytes(file.Handle(), at, want, got);
             });
             if (error || got != want) {
@@ -647,7 +534,7 @@ class SizeClassReader {
     bool ReadForDigest(const OpenedFile& open, int64_t offset, char* buffer, size_t want,
                        platform::Error& error) {
         size_t got = 0;
-        error = ReadNoted(shared_.pace, open.Handle(), [&] {
+        error = PacedRead(shared_.pace, open.Handle(), [&] {
             return platform::ReadBytesAt(open.Handle(), offset, buffer, want, got);
         });
         return !error && got == want;
@@ -825,7 +712,7 @@ class SizeClassReader {
 
 SizeClassResult IdenticalSets(const std::vector<SizeClassFile>& files, int64_t size,
                               std::atomic<int32_t>& progress, SharedReading& shared) {
-    return SizeClassReader(size, progress, shared).Run(files);
+    return SizeReader(size, progress, shared).Run(files);
 }
 
 }  // namespace twinrake

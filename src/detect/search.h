@@ -1,23 +1,29 @@
+// FindDuplicates: the search over the whole catalogue (the map of its stages is in search.cpp).
 #pragma once
 
-#include "app/state.h"
+#include <cstdint>
+
+#include "catalogue/engine_state.h"
 
 namespace twinrake {
+
+// What a search may be told beyond the engine's state: for the tests and the benchmarks.
+struct SearchTuning {
+    // How many threads read the sizes' files; 0 as the disk wants them (one per core while
+    // the files come from memory, sixteen per core (16 to 32) once reads wait for the disk,
+    // one alone on a disk that turns).
+    int32_t readers = 0;
+};
 
 // Rebuilds the GroupList and MemberList from the whole FileCatalogue. Every set of two or more
 // files of one positive size whose bytes are all identical becomes a group: its first member
 // is the set's earliest file in catalogue order, the others follow in catalogue order, and
 // the groups stand in the order of their first members. A file never stands twice among the
-// groups under two names (a repeat in the catalogue, a hard link). state.progress hears
-// PrgOverall's share (of catalogued files whose turn has come) and PrgFile's (the reading of
-// large files), both ending at 0.
-// Files that could not be read or changed while they were read join no group; state.passedOver,
-// when set, is told of each.
-void FindDuplicates(AppState& state);
-
-// How many threads read the sizes' files: `count`, or for 0 as the disk wants them: one per
-// core while the files come from memory, sixteen per core (16 to 32) once reads wait for the
-// disk, one alone on a disk that turns.
-void SetSearchThreads(int32_t count);
+// groups under two names (a repeat in the catalogue, a hard link, PossiblySameFile).
+// state.progress hears the whole search's share (of catalogued files whose turn has come)
+// and the current size's (the reading of large files), both ending at 0. Files that could
+// not be read or changed while they were read join no group; state.passedOver, when set, is
+// told of each.
+void FindDuplicates(EngineState& state, const SearchTuning& tuning = {});
 
 }  // namespace twinrake

@@ -27,7 +27,7 @@ void DeleteIfUnchanged(const GroupMember& member, const platform::KeptCopy* copy
 // The marked file is deleted only while it is still the file the search compared and another
 // member of its group is still a separate file with the same bytes: files may have changed or
 // gone since the search, and a "surplus copy" must never be the last one.
-void DeleteMarkedIfACopyRemains(const AppState& state, const DuplicateGroup& group,
+void DeleteMarkedIfACopyRemains(const EngineState& state, const DuplicateGroup& group,
                                 MemberList::const_iterator marked) {
     platform::ChangeReport report;
     platform::KeptCopy copy;
@@ -39,7 +39,7 @@ void DeleteMarkedIfACopyRemains(const AppState& state, const DuplicateGroup& gro
 
 // Takes group `g` out of the GroupList and LstGroups, then shows the members of the group
 // that has become selected.
-void RemoveGroup(AppState& state, int32_t g) {
+void RemoveGroup(EngineState& state, int32_t g) {
     state.groupList.erase(state.groupList.begin() + g);
     platform::RemoveLine(LstGroups, g);
     SelectAfterRemoval(LstGroups, g);
@@ -49,7 +49,7 @@ void RemoveGroup(AppState& state, int32_t g) {
 
 }  // namespace
 
-void DeleteMarkedCommand(AppState& state) {
+void DeleteMarkedCommand(EngineState& state) {
     int32_t g = platform::SelectedIndex(LstGroups);
     int32_t m = platform::SelectedIndex(LstMembers);
     // Only a selection that names a group and one of its members deletes anything; indexes
@@ -77,7 +77,7 @@ void DeleteMarkedCommand(AppState& state) {
     }
 }
 
-void DeleteGroupCommand(AppState& state) {
+void DeleteGroupCommand(EngineState& state) {
     int32_t g = platform::SelectedIndex(LstGroups);
     if (g < 0 || g >= CountOf(state.groupList)) {
         return;

@@ -4,15 +4,15 @@
 
 #include <cstdint>
 
-#include "app/state.h"
+#include "catalogue/engine_state.h"
 
 namespace twinrake {
 
 // Deletes the file marked in LstMembers from the group selected in LstGroups.
-void DeleteMarkedCommand(AppState& state);
+void DeleteMarkedCommand(EngineState& state);
 
 // Deletes every file of the group selected in LstGroups, its first member included.
-void DeleteGroupCommand(AppState& state);
+void DeleteGroupCommand(EngineState& state);
 
 // After line `removed` of `list` is gone: selects the line that followed it, or the new last
 // line, or none when the list is empty.

@@ -12,7 +12,7 @@ std::string CaptionWithCount(const char* caption, int32_t count) {
     return std::string(caption) + " (" + std::to_string(count) + ")";
 }
 
-void SetGroupCaption(const AppState& state) {
+void SetGroupCaption(const EngineState& state) {
     platform::SetControlText(LblGroups, CaptionWithCount(kGroupsCaption, CountOf(state.groupList)));
 }
 
@@ -32,7 +32,7 @@ void ResetViews() {
 // list of a million lines takes a while to make.
 constexpr uint32_t kLinesBetweenBreaths = 8192;
 
-void RefreshAllFilesView(const AppState& state) {
+void RefreshAllFilesView(const EngineState& state) {
     platform::ClearLines(LstAllFiles);
     platform::LineBatch lines;
     uint32_t made = 0;
@@ -51,7 +51,7 @@ void RefreshAllFilesView(const AppState& state) {
                              CaptionWithCount(kAllFilesCaption, state.fileCatalogue.Count()));
 }
 
-void RefreshGroupsView(AppState& state) {
+void RefreshGroupsView(EngineState& state) {
     if (state.groupList.empty()) {
         // The earlier lines stay above it, and the caption keeps its count.
         platform::AppendLine(LstGroups, kNoDuplicatesLine);
@@ -79,7 +79,7 @@ void RefreshGroupsView(AppState& state) {
     SetGroupCaption(state);
 }
 
-void RefreshMembersView(AppState& state) {
+void RefreshMembersView(EngineState& state) {
     platform::ClearLines(LstMembers);
     if (state.groupList.empty()) {
         return;
@@ -99,7 +99,7 @@ void RefreshMembersView(AppState& state) {
 
 }  // namespace
 
-void RefreshViews(AppState& state, int32_t mask) {
+void RefreshViews(EngineState& state, int32_t mask) {
     if (mask == 0) {
         ResetViews();
     }

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "app/state.h"
+#include "catalogue/engine_state.h"
 
 namespace twinrake {
 
@@ -16,10 +16,10 @@ inline constexpr const char* kGroupsCaption = "Dateien mit gleichem Inhalt";
 inline constexpr const char* kNoDuplicatesLine = "(keine doppelten Dateien)";
 
 // Rebuilds the list views and captions that `mask` names from the three lists.
-void RefreshViews(AppState& state, int32_t mask);
+void RefreshViews(EngineState& state, int32_t mask);
 
 // "Dateien mit gleichem Inhalt (n)" with the current number of groups.
-void SetGroupCaption(const AppState& state);
+void SetGroupCaption(const EngineState& state);
 
 // A caption with a count, such as "Alle Dateien (12)".
 std::string CaptionWithCount(const char* caption, int32_t count);

@@ -55,12 +55,11 @@ std::vector<Entry> ListAll(const std::string& folder, const std::string& pattern
 std::vector<Catalogued> Scan(const std::string& folder, bool sorted = false,
                              std::vector<std::string>* passed = nullptr) {
     twinrake::FileCatalogue catalogue;
-    twinrake::ScanFolder(catalogue, ProgramFolder(), folder, "*.*", 0,
-                         [&](const twinrake::PassedOver& p) {
-                             if (passed != nullptr) {
-                                 passed->push_back(p.path + ": " + p.reason);
-                             }
-                         });
+    twinrake::ScanFolder(catalogue, ProgramFolder(), folder, [&](const twinrake::PassedOver& p) {
+        if (passed != nullptr) {
+            passed->push_back(p.path + ": " + p.reason);
+        }
+    });
     std::vector<Catalogued> entries;
     for (const twinrake::FileEntry& entry : catalogue) {
         entries.emplace_back(entry.directory(), entry.name(), entry.size);
@@ -410,7 +409,7 @@ TEST(LongPathTest, FileBeyondTheAnsiLimitIsFoundAndDeleted) {
 
     twinrake::AppState state;
     state.programDirectory = ProgramFolder();
-    twinrake::ScanFolder(state.fileCatalogue, state.programDirectory, scratch.Path(), "*.*", 0);
+    twinrake::ScanFolder(state.fileCatalogue, state.programDirectory, scratch.Path());
     twinrake::FindDuplicates(state);
     ASSERT_EQ(state.groupList.size(), 1u);
     ASSERT_EQ(state.groupList[0].memberCount, 2);

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/state.h"
+#include "catalogue/engine_state.h"
 #include "detect/cleanup.h"
 #include "options.h"
 
@@ -39,7 +39,7 @@ extern volatile std::sig_atomic_t stopRequested;
 
 // Acts on every member of `group` but the kept one, in order, until a stop is requested.
 // `outcomes` receives one entry per member. Each member left alone is named on standard error.
-void ActOnGroup(const twinrake::AppState& state, const twinrake::DuplicateGroup& group,
+void ActOnGroup(const twinrake::EngineState& state, const twinrake::DuplicateGroup& group,
                 const Options& options, std::vector<MemberOutcome>& outcomes);
 
 // What the output calls an action: "deleted", or "would delete" in a dry run.

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "actions.h"
-#include "app/state.h"
+#include "catalogue/engine_state.h"
 #include "catalogue/scan.h"
 #include "detect/search.h"
 #include "messages.h"
@@ -22,7 +22,7 @@ namespace {
 // Scans every folder given, in order; gives how many of them could be listed. Relative folders
 // are taken from where the user stands, never from anywhere else: all are made absolute before
 // the first scan, which makes the program's own folder current.
-int ScanFolders(twinrake::AppState& state, const std::vector<std::string>& given) {
+int ScanFolders(twinrake::EngineState& state, const std::vector<std::string>& given) {
     std::vector<std::string> folders;
     for (const std::string& folder : given) {
         std::string absolute;
@@ -36,7 +36,7 @@ int ScanFolders(twinrake::AppState& state, const std::vector<std::string>& given
     int listed = 0;
     for (const std::string& folder : folders) {
         // A folder that cannot be listed is named by the scan, through state.passedOver.
-        if (twinrake::ScanFolder(state.fileCatalogue, state.programDirectory, folder, "*.*", 0,
+        if (twinrake::ScanFolder(state.fileCatalogue, state.programDirectory, folder,
                                  state.passedOver, *state.progress)) {
             ++listed;
         }
@@ -88,7 +88,7 @@ class StopBetweenMembers {
 };
 
 // Prints every group, acting on each first with an action; gives what was done.
-cli::ActionTally ReportGroups(const twinrake::AppState& state, const cli::Options& options,
+cli::ActionTally ReportGroups(const twinrake::EngineState& state, const cli::Options& options,
                               cli::Output& out, bool& stopped) {
     std::unique_ptr<cli::Report> report = cli::MakeReport(out, options);
     const bool acting = options.action != cli::Action::kNone;
@@ -125,7 +125,7 @@ int main(int argc, char** argv) {
         return status;
     }
     cli::SetMessagesNulEnded(options.format == cli::Format::kNull);
-    twinrake::AppState state;
+    twinrake::EngineState state;
     (void)platform::ProgramDirectory(state.programDirectory);
     platform::RaiseOpenFileLimit();
     cli::ProgressLine progress(!options.quiet);

@@ -105,70 +105,71 @@ int PrintAndExit(const char* text) {
 // Long options only for what changes the disk: no stray letter deletes anything.
 enum LongOnly { kDeleteOption = 256, kLinkOption, kReflinkOption };
 
-}  // namespace
+const option kOptions[] = {
+    {"null", no_argument, nullptr, '0'},
+    {"json", no_argument, nullptr, 'j'},
+    {"summary", no_argument, nullptr, 's'},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {"delete", no_argument, nullptr, kDeleteOption},
+    {"link", no_argument, nullptr, kLinkOption},
+    {"reflink", no_argument, nullptr, kReflinkOption},
+    {"dry-run", no_argument, nullptr, 'n'},
+    {nullptr, 0, nullptr, 0},
+};
+const char* const kShortOptions = "0jsqhVn";
 
-int ParseOptions(int argc, char** argv, Options& options) {
-    // getopt names the program in its messages by argv[0]; a build path would be noise.
-    static char name[] = "twinrake-find";
-    if (argc > 0) {
-        argv[0] = name;
-    }
-    static const option kOptions[] = {
-        {"null", no_argument, nullptr, '0'},
-        {"json", no_argument, nullptr, 'j'},
-        {"summary", no_argument, nullptr, 's'},
-        {"quiet", no_argument, nullptr, 'q'},
-        {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, 'V'},
-        {"delete", no_argument, nullptr, kDeleteOption},
-        {"link", no_argument, nullptr, kLinkOption},
-        {"reflink", no_argument, nullptr, kReflinkOption},
-        {"dry-run", no_argument, nullptr, 'n'},
-        {nullptr, 0, nullptr, 0},
-    };
+// What the options said that is only checked once all of them are read.
+struct Said {
     bool null = false;
     bool json = false;
-    int actions = 0;
-    int choice = 0;
-    while ((choice = getopt_long(argc, argv, "0jsqhVn", kOptions, nullptr)) != -1) {
-        switch (choice) {
-            case '0':
-                null = true;
-                break;
-            case 'j':
-                json = true;
-                break;
-            case 's':
-                options.summary = true;
-                break;
-            case 'q':
-                options.quiet = true;
-                break;
-            case 'n':
-                options.dryRun = true;
-                break;
-            case kDeleteOption:
-            case kLinkOption:
-            case kReflinkOption: {
-                Action action = choice == kDeleteOption ? Action::kDelete
-                                : choice == kLinkOption ? Action::kLink
-                                                        : Action::kReflink;
-                actions += options.action != action ? 1 : 0;
-                options.action = action;
-                break;
-            }
-            case 'h':
-                return PrintAndExit(kHelp);
-            case 'V':
-                return PrintAndExit("twinrake-find " TWINRAKE_VERSION "\n");
-            default:
-                return UsageError(nullptr);  // getopt has said what was wrong
+    int actions = 0;  // different actions asked for
+};
+
+// Takes one option; gives -1 to go on, or the status to end with at once.
+int TakeOption(int choice, Options& options, Said& said) {
+    switch (choice) {
+        case '0':
+            said.null = true;
+            return -1;
+        case 'j':
+            said.json = true;
+            return -1;
+        case 's':
+            options.summary = true;
+            return -1;
+        case 'q':
+            options.quiet = true;
+            return -1;
+        case 'n':
+            options.dryRun = true;
+            return -1;
+        case kDeleteOption:
+        case kLinkOption:
+        case kReflinkOption: {
+            Action action = choice == kDeleteOption ? Action::kDelete
+                            : choice == kLinkOption ? Action::kLink
+                                                    : Action::kReflink;
+            said.actions += options.action != action ? 1 : 0;
+            options.action = action;
+            return -1;
         }
+        case 'h':
+            return PrintAndExit(kHelp);
+        case 'V':
+            return PrintAndExit("twinrake-find " TWINRAKE_VERSION "\n");
+        default:
+            return UsageError(nullptr);  // getopt has said what was wrong
     }
-    if (null && json) {
+}
+
+// Checks what the options ask for together; -1, or a usage error's status.
+int CheckTogether(const Options& options, const Said& said) {
+    if (said.null && said.json) {
         return UsageError("--null and --json cannot be combined");
     }
-    if (actions > 1) {
+    if (said.actions > 1) {
         return UsageError("--delete, --link and --reflink cannot be combined");
     }
     if (options.dryRun && options.action == Action::kNone) {
@@ -179,17 +180,46 @@ int ParseOptions(int argc, char** argv, Options& options) {
         return UsageError("--reflink is not on this platform: Windows shares no blocks");
     }
 #endif
-    if (optind >= argc) {
+    return -1;
+}
+
+// Takes the operands, every one a folder; -1, or a usage error's status.
+int TakeFolders(int first, int argc, char** argv, Options& options) {
+    if (first >= argc) {
         return UsageError("no folder given");
     }
-    for (int i = optind; i < argc; ++i) {
+    for (int i = first; i < argc; ++i) {
         // An unset variable in a script ("$DIR") must not mean the whole file system.
         if (argv[i][0] == '\0') {
             return UsageError("an empty folder name names no folder");
         }
         options.folders.emplace_back(argv[i]);
     }
-    options.format = json ? Format::kJson : null ? Format::kNull : Format::kLines;
+    return -1;
+}
+
+}  // namespace
+
+int ParseOptions(int argc, char** argv, Options& options) {
+    // getopt names the program in its messages by argv[0]; a build path would be noise.
+    static char name[] = "twinrake-find";
+    if (argc > 0) {
+        argv[0] = name;
+    }
+    Said said;
+    for (int choice = 0;
+         (choice = getopt_long(argc, argv, kShortOptions, kOptions, nullptr)) != -1;) {
+        if (int status = TakeOption(choice, options, said); status >= 0) {
+            return status;
+        }
+    }
+    if (int status = CheckTogether(options, said); status >= 0) {
+        return status;
+    }
+    if (int status = TakeFolders(optind, argc, argv, options); status >= 0) {
+        return status;
+    }
+    options.format = said.json ? Format::kJson : said.null ? Format::kNull : Format::kLines;
     return -1;
 }
 

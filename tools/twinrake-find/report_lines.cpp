@@ -57,10 +57,10 @@ class LinesReportWriter final : public Report {
             }
             text_.append(word);
             text_.push_back(nulEnded_ ? '\0' : ' ');
-            text_.append(twinrake::PathOf(*member));
+            text_.append(twinrake::FullPath(*member));
             if (toKept) {
                 text_.append(nulEnded_ ? std::string(1, '\0') : std::string(" => "));
-                text_.append(twinrake::PathOf(*twinrake::MemberAt(group, outcome.keptBy)));
+                text_.append(twinrake::FullPath(*twinrake::MemberAt(group, outcome.keptBy)));
             }
             text_.push_back(end_);
         }

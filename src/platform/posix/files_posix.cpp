@@ -432,7 +432,7 @@ namespace {
 // Reads up to `count` bytes at `offset`, or from the current position for -1. It asks
 // without waiting first: what the page cache holds comes at once, and a read that would have
 // to wait for the disk says so, which tells whether the disk sets the pace.
-ssize_t ReadNoting(OpenFile* file, void* buffer, size_t count, off_t offset) {
+ssize_t ReadAskingNoWait(OpenFile* file, void* buffer, size_t count, off_t offset) {
     struct iovec part {
         buffer, count
     };
@@ -456,8 +456,8 @@ Error ReadFrom(OpenFile* file, off_t offset, void* buffer, size_t count, size_t&
     file->waited = file->canAskNoWait ? DiskWait::kNo : DiskWait::kUnknown;
     auto* at = static_cast<char*>(buffer);
     while (got < count) {
-        ssize_t read = ReadNoting(file, at + got, count - got,
-                                  offset < 0 ? -1 : offset + static_cast<off_t>(got));
+        ssize_t read = ReadAskingNoWait(file, at + got, count - got,
+                                        offset < 0 ? -1 : offset + static_cast<off_t>(got));
         if (read < 0) {
             if (errno == EINTR) {
                 continue;

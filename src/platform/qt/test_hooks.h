@@ -3,7 +3,23 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 #include <functional>
+
+class QWidget;
+
+namespace platform::qt {
+
+// The open main window, or nullptr before it is made and after CloseMainWindow.
+QWidget* MainWindowWidget();
+
+// The widget of control `identifier`, or nullptr when there is no such control.
+QWidget* ControlWidget(int32_t identifier);
+
+// The identifier of the control whose widget is `widget` or holds it; -1 for none.
+int32_t IdentifierOf(const QWidget* widget);
+
+}  // namespace platform::qt
 
 namespace platform::test {
 

@@ -390,6 +390,7 @@ void CloseMainWindow(int32_t number) {
 
 namespace qt {
 
+#ifdef TWINRAKE_TEST_HOOKS
 QWidget* MainWindowWidget() {
     return State().window.data();
 }
@@ -403,6 +404,7 @@ int32_t IdentifierOf(const QWidget* widget) {
     const Control* control = OwnerOf(widget);
     return control != nullptr ? control->identifier : -1;
 }
+#endif
 
 QPoint CentredOrigin(QSize screen, QSize outer) {
     return QPoint((screen.width() >> 1) - (outer.width() >> 1),
