@@ -47,7 +47,10 @@ struct Expected {
 class ActionTest : public ::testing::Test {
   protected:
     void SetUp() override { Fresh(); }
-    void TearDown() override { platform::test::SetAfterRead(nullptr); }
+    void TearDown() override {
+        platform::test::SetAfterRead(nullptr);
+        platform::test::SetLeasesRefused(false);
+    }
 
     void Fresh() {
         owned = std::make_unique<TempTree>();
@@ -96,41 +99,57 @@ class ActionTest : public ::testing::Test {
     std::vector<std::string> reasons;
 };
 
+// Where the system gives no lease (NFS, FUSE), the bytes are read once more before a member
+// goes, and a member rewritten while they are read stays. Where it gives one, the unchanged
+// stamps and the lease prove the bytes, and they are not read again.
 TEST_F(ActionTest, MembersThatChangedStayAndTheRestGoOn) {
     using cli::Done;
-    for (cli::Action action : {cli::Action::kDelete, cli::Action::kLink}) {
-        SCOPED_TRACE(action == cli::Action::kDelete ? "delete" : "link");
-        Fresh();
-        const uint64_t whileRead = InodeOf(tree().Path("m2/f"));
-        // Write-protected before the search: a change of rights since would show as a change.
-        chmod(tree().Path("m3/f").c_str(), 0444);
-        auto done = SearchAndAct(action, [&] {
-            Rewrite(tree().Path("m1/f"), Content(13, 9000));  // after the search compared it
-            platform::test::SetAfterRead([&, once = true](uint64_t inode, int64_t) mutable {
-                if (inode == whileRead && once) {  // while the action reads it once more
-                    once = false;
-                    Rewrite(tree().Path("m2/f"), Content(14, 9000));
-                }
+    for (bool leases : {false, true}) {
+        for (cli::Action action : {cli::Action::kDelete, cli::Action::kLink}) {
+            SCOPED_TRACE(std::string(action == cli::Action::kDelete ? "delete" : "link") +
+                         (leases ? ", with leases" : ", without leases"));
+            platform::test::SetLeasesRefused(!leases);
+            Fresh();
+            const uint64_t whileRead = InodeOf(tree().Path("m2/f"));
+            // Write-protected before the search: a change of rights since would show as a change.
+            chmod(tree().Path("m3/f").c_str(), 0444);
+            int reads = 0;
+            auto done = SearchAndAct(action, [&] {
+                Rewrite(tree().Path("m1/f"), Content(13, 9000));  // after the search compared it
+                platform::test::SetAfterRead([&, once = true](uint64_t inode, int64_t) mutable {
+                    ++reads;
+                    if (inode == whileRead && once) {  // while the action reads it once more
+                        once = false;
+                        Rewrite(tree().Path("m2/f"), Content(14, 9000));
+                    }
+                });
+                std::filesystem::remove(tree().Path("m4/f"));
             });
-            std::filesystem::remove(tree().Path("m4/f"));
-        });
-        ASSERT_EQ(done.size(), 2u);
-        EXPECT_EQ(done[0], (std::vector<Done>{Done::kKept, Done::kLeft, Done::kLeft, Done::kLeft,
-                                              Done::kLeft}));
-        EXPECT_EQ(done[1], (std::vector<Done>{Done::kKept, Done::kActed}));
-        EXPECT_EQ(reasons, (std::vector<std::string>{
-                               "", "changed since the search compared it",
-                               "changed while it was compared with " + tree().Path("keep/f"),
-                               "write-protected", "changed since the search compared it", "", ""}));
-        // On disk: the kept copies as they were, the members that changed as they became.
-        EXPECT_EQ(tree().Read("keep/f"), bytes);
-        EXPECT_EQ(tree().Read("m1/f"), Content(13, 9000));
-        EXPECT_EQ(tree().Read("m2/f"), Content(14, 9000));
-        EXPECT_EQ(tree().Read("m3/f"), bytes);
-        EXPECT_NE(InodeOf(tree().Path("m3/f")), InodeOf(tree().Path("keep/f")));
-        EXPECT_EQ(tree().Exists("m5/g"), action == cli::Action::kLink);
-        if (action == cli::Action::kLink) {
-            EXPECT_EQ(InodeOf(tree().Path("m5/g")), InodeOf(tree().Path("keep/g")));
+            platform::test::SetLeasesRefused(false);
+            platform::test::SetAfterRead(nullptr);  // it knows this pass's tree only
+            ASSERT_EQ(done.size(), 2u);
+            const Done m2 = leases ? Done::kActed : Done::kLeft;
+            EXPECT_EQ(done[0], (std::vector<Done>{Done::kKept, Done::kLeft, m2, Done::kLeft,
+                                                  Done::kLeft}));
+            EXPECT_EQ(done[1], (std::vector<Done>{Done::kKept, Done::kActed}));
+            EXPECT_EQ(reasons,
+                      (std::vector<std::string>{
+                          "", "changed since the search compared it",
+                          leases ? "" : "changed while it was compared with " + tree().Path("keep/f"),
+                          "write-protected", "changed since the search compared it", "", ""}));
+            EXPECT_EQ(reads == 0, leases) << reads << " reads";
+            // On disk: the kept copies as they were, the members that changed as they became.
+            EXPECT_EQ(tree().Read("keep/f"), bytes);
+            EXPECT_EQ(tree().Read("m1/f"), Content(13, 9000));
+            if (!leases) {
+                EXPECT_EQ(tree().Read("m2/f"), Content(14, 9000));
+            }
+            EXPECT_EQ(tree().Read("m3/f"), bytes);
+            EXPECT_NE(InodeOf(tree().Path("m3/f")), InodeOf(tree().Path("keep/f")));
+            EXPECT_EQ(tree().Exists("m5/g"), action == cli::Action::kLink);
+            if (action == cli::Action::kLink) {
+                EXPECT_EQ(InodeOf(tree().Path("m5/g")), InodeOf(tree().Path("keep/g")));
+            }
         }
     }
 }

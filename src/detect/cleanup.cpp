@@ -8,7 +8,15 @@ platform::MemberFile FileOf(const GroupMember& member) {
 }
 
 platform::KeptCopy KeptAsCompared(const GroupMember& kept) {
-    return platform::KeptCopy{PathOf(kept), kept.compared};
+    return platform::KeptCopy{FullPath(kept), kept.compared};
+}
+
+Refusal UnchangedFor(platform::Change change, const GroupMember& member,
+                     const platform::KeptCopy* kept, platform::ChangeReport& report) {
+    if (platform::Error error = platform::CheckUnchanged(change, FileOf(member), kept, report)) {
+        return Refusal{report.keptRefused ? Refusal::Why::kKept : Refusal::Why::kMember, error, {}};
+    }
+    return Refusal{};
 }
 
 Refusal ForecastFor(platform::Change change, const GroupMember& member,
@@ -31,13 +39,13 @@ Refusal CopyHoldsBytes(const std::string& programDirectory, const std::string& m
 bool AnotherCopyRemains(const std::string& programDirectory, const DuplicateGroup& group,
                         MemberList::const_iterator marked, Progress& progress,
                         platform::KeptCopy& copy) {
-    const std::string markedPath = PathOf(*marked);
+    const std::string markedPath = FullPath(*marked);
     MemberList::const_iterator member = group.firstMember;
     for (int32_t k = 0; k < group.memberCount; ++k, ++member) {
         if (member == marked) {
             continue;
         }
-        copy.path = PathOf(*member);
+        copy.path = FullPath(*member);
         Comparison comparison = CompareContents(programDirectory, markedPath, copy.path, progress);
         if (comparison.likeness == Likeness::kSame) {
             const platform::FileStamp& read = comparison.secondStamp;

@@ -34,6 +34,11 @@ platform::MemberFile FileOf(const GroupMember& member);
 // The kept copy as the platform's changes expect to find it: as the search compared it.
 platform::KeptCopy KeptAsCompared(const GroupMember& kept);
 
+// What CheckUnchanged finds of `member` and `kept`: the first checks of every change, which a
+// real run makes before the byte comparison. Changes nothing.
+Refusal UnchangedFor(platform::Change change, const GroupMember& member,
+                     const platform::KeptCopy* kept, platform::ChangeReport& report);
+
 // What ForecastChange finds for `change` of `member`; with `kept`, the kept copy must still be
 // as `kept` describes it. Changes nothing.
 Refusal ForecastFor(platform::Change change, const GroupMember& member,
@@ -50,10 +55,5 @@ Refusal CopyHoldsBytes(const std::string& programDirectory, const std::string& m
 bool AnotherCopyRemains(const std::string& programDirectory, const DuplicateGroup& group,
                         MemberList::const_iterator marked, Progress& progress,
                         platform::KeptCopy& copy);
-
-// The member's full path.
-inline std::string PathOf(const GroupMember& member) {
-    return FullPath(member.directory(), member.name());
-}
 
 }  // namespace twinrake

@@ -28,6 +28,7 @@ enum class ErrorKind : uint8_t {
     Unsupported,     // the file system or the platform cannot do this
     NameLimit,       // the file has as many names as its file system gives one file
     InUse,           // another program holds the file open for writing
+    Unguarded,       // no lease could be had where one was required; nothing was changed
     Broken,          // anything else: an input/output error, a name too long, a loop of links
 };
 
@@ -63,6 +64,8 @@ inline const char* OwnWords(ErrorKind kind) {
             return "too many links";
         case ErrorKind::InUse:
             return "open for writing by another program";
+        case ErrorKind::Unguarded:
+            return "no lease to be had";
         default:
             return "failed";
     }
@@ -270,6 +273,12 @@ struct KeptCopy {
     ExpectedFile expected;
 };
 
+// The first of the checks above, alone: the member (not write-protected, but for kShareBlocks)
+// and the kept copy are still as described. Cheaper than ForecastChange: no lease, no look at
+// what the system would allow. `report` receives the names of both. Changes nothing.
+Error CheckUnchanged(Change change, const MemberFile& member, const KeptCopy* kept,
+                     ChangeReport& report);
+
 // Every check that `change` makes before it changes anything, and what it would meet, without
 // changing anything: besides the checks above, the folder lets this user remove and make
 // names in it (rights, a sticky folder, a read-only mount, an immutable file); for kLink the
@@ -279,10 +288,16 @@ struct KeptCopy {
 Error ForecastChange(Change change, const MemberFile& member, const KeptCopy* kept,
                      ChangeReport& report);
 
+// Whether a change goes on where the system gives no lease. A caller that skipped comparing the
+// bytes once more, since the stamps show that nothing changed, requires one: only a lease
+// proves that no program holds the file open for writing (through a mapping, say), and
+// without one the change stops, changing nothing, with Unguarded.
+enum class Guarding : uint8_t { kIfGiven, kRequired };
+
 // Deletes the member after the checks above, and with `kept` only while that copy is still as
 // described. The file stays on disk on every failure.
 Error RemoveFileIfUnchanged(const MemberFile& member, const KeptCopy* kept = nullptr,
-                            ChangeReport* report = nullptr);
+                            ChangeReport* report = nullptr, Guarding guarding = Guarding::kIfGiven);
 
 // Replaces the member by another name of the kept file, after the checks above. Where the
 // system can swap two names, the link is made under a temporary name and swapped with the
@@ -291,7 +306,8 @@ Error RemoveFileIfUnchanged(const MemberFile& member, const KeptCopy* kept = nul
 // the name have come back) and the member goes after the kept file was checked once more.
 // Any doubt puts the member back. Both must lie on one mount (Unsupported otherwise);
 // NameLimit when the kept file has all the names it may have.
-Error ReplaceWithLink(const MemberFile& member, const KeptCopy& kept, ChangeReport& report);
+Error ReplaceWithLink(const MemberFile& member, const KeptCopy& kept, ChangeReport& report,
+                      Guarding guarding = Guarding::kIfGiven);
 
 // Lets the file system share the kept file's blocks with the member, after the checks above.
 // The file system compares the bytes itself, under its own lock, and shares nothing where

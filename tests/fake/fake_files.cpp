@@ -218,13 +218,16 @@ void CloseFile(OpenFile* open) {
 }
 
 // The scripted file system changes nothing: every change fails.
+Error CheckUnchanged(Change, const MemberFile&, const KeptCopy*, ChangeReport&) {
+    return SystemError(fakefs::kReadFailed);
+}
 Error ForecastChange(Change, const MemberFile&, const KeptCopy*, ChangeReport&) {
     return SystemError(fakefs::kReadFailed);
 }
-Error RemoveFileIfUnchanged(const MemberFile&, const KeptCopy*, ChangeReport*) {
+Error RemoveFileIfUnchanged(const MemberFile&, const KeptCopy*, ChangeReport*, Guarding) {
     return SystemError(fakefs::kReadFailed);
 }
-Error ReplaceWithLink(const MemberFile&, const KeptCopy&, ChangeReport&) {
+Error ReplaceWithLink(const MemberFile&, const KeptCopy&, ChangeReport&, Guarding) {
     return SystemError(fakefs::kReadFailed);
 }
 Error ShareBlocks(const MemberFile&, const KeptCopy&, ChangeReport&) {

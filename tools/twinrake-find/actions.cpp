@@ -94,58 +94,46 @@ uint64_t FreedBy(const twinrake::GroupMember& member, uint64_t names) {
 
 // The call that commits the change, after every check; `report` says what it met.
 platform::Error Commit(platform::Change change, const Kept& kept,
-                       const twinrake::GroupMember& member, platform::ChangeReport& report) {
+                       const twinrake::GroupMember& member, platform::ChangeReport& report,
+                       platform::Guarding guarding) {
     const platform::MemberFile file = twinrake::FileOf(member);
     switch (change) {
         case platform::Change::kRemove:
-            return platform::RemoveFileIfUnchanged(file, &kept.file, &report);
+            return platform::RemoveFileIfUnchanged(file, &kept.file, &report, guarding);
         case platform::Change::kLink:
-            return platform::ReplaceWithLink(file, kept.file, report);
+            return platform::ReplaceWithLink(file, kept.file, report, guarding);
         case platform::Change::kShareBlocks:
             break;
     }
     return platform::ShareBlocks(file, kept.file, report);
 }
 
-// The checks that change nothing, then the action, or in a dry run what it would do. Sets
-// `keptFull` instead when the kept file has all the names its file system allows.
-MemberOutcome Act(const twinrake::AppState& state, Kept& kept, const twinrake::GroupMember& member,
-                  const Options& options, bool& keptFull) {
-    const platform::Change change = ChangeOf(options.action);
-    MemberOutcome outcome;
-    outcome.done = Done::kLeft;
-    outcome.keptBy = kept.index;
-    outcome.keptPath = kept.file.path;
-    keptFull = false;
+// What a dry run says of the member once the checks that the real run makes first have passed:
+// everything the real run would meet, asked without changing anything.
+void Forecast(Kept& kept, const twinrake::GroupMember& member, platform::Change change,
+              MemberOutcome& outcome, bool& keptFull) {
     platform::ChangeReport forecast;
     outcome.refusal = twinrake::ForecastFor(change, member, &kept.file, forecast);
     if (outcome.refusal) {
-        return outcome;
+        return;
     }
     if (change == platform::Change::kLink && forecast.nameLimit != 0 &&
         forecast.keptNames + kept.plannedNames >= forecast.nameLimit) {
         keptFull = true;
-        return outcome;
+        return;
     }
-    // The file system compares the bytes itself when it shares blocks; otherwise this is
-    // what makes sure the kept file still holds the member's bytes, as a file of its own.
-    if (change != platform::Change::kShareBlocks || options.dryRun) {
-        outcome.refusal = twinrake::CopyHoldsBytes(state.programDirectory, twinrake::PathOf(member),
-                                                   kept.file.path, *state.progress);
-        if (outcome.refusal) {
-            return outcome;
-        }
-    }
+    kept.plannedNames += change == platform::Change::kLink ? 1 : 0;
     const auto length = static_cast<uint64_t>(member.compared.length);
-    if (options.dryRun) {
-        kept.plannedNames += change == platform::Change::kLink ? 1 : 0;
-        outcome.freed =
-            change == platform::Change::kShareBlocks ? length : FreedBy(member, forecast.names);
-        outcome.done = Done::kWouldAct;
-        return outcome;
-    }
+    outcome.freed =
+        change == platform::Change::kShareBlocks ? length : FreedBy(member, forecast.names);
+    outcome.done = Done::kWouldAct;
+}
+
+// The change itself; sets `keptFull` when the kept file has all the names it may have.
+void Apply(Kept& kept, const twinrake::GroupMember& member, platform::Change change,
+           MemberOutcome& outcome, bool& keptFull, platform::Guarding guarding) {
     platform::ChangeReport report;
-    platform::Error error = Commit(change, kept, member, report);
+    platform::Error error = Commit(change, kept, member, report, guarding);
     if (report.keptChanged != 0) {
         kept.file.expected.changed = report.keptChanged;  // names made or removed moved it on
     }
@@ -158,11 +146,63 @@ MemberOutcome Act(const twinrake::AppState& state, Kept& kept, const twinrake::G
         if (!report.strandedAt.empty()) {
             outcome.strandedAt = twinrake::FullPath(member.directory(), report.strandedAt);
         }
-        return outcome;
+        return;
     }
     outcome.freed = change == platform::Change::kShareBlocks ? static_cast<uint64_t>(report.shared)
                                                              : FreedBy(member, report.names);
     outcome.done = Done::kActed;
+}
+
+// A dry run: the checks of the member and the kept file as compared, then the bytes, then
+// what the change would meet, in the order in which the real run meets them.
+void ActInThought(const twinrake::EngineState& state, Kept& kept,
+                  const twinrake::GroupMember& member, platform::Change change,
+                  MemberOutcome& outcome, bool& keptFull) {
+    platform::ChangeReport first;
+    outcome.refusal = twinrake::UnchangedFor(change, member, &kept.file, first);
+    if (!outcome.refusal) {
+        outcome.refusal = twinrake::CopyHoldsBytes(
+            state.programDirectory, twinrake::FullPath(member), kept.file.path, *state.progress);
+    }
+    if (!outcome.refusal) {
+        Forecast(kept, member, change, outcome, keptFull);
+    }
+}
+
+// The real run. The change checks that the member and the kept file are still the versions the
+// search compared (their change time included, which no program sets back); where it also holds
+// a lease on both, which shows that no program has them open for writing, their bytes are
+// those the search compared and are not read again. Elsewhere the bytes are compared once more
+// first. Sharing blocks needs neither: the file system compares the bytes itself.
+void ActIndeed(const twinrake::EngineState& state, Kept& kept, const twinrake::GroupMember& member,
+               platform::Change change, MemberOutcome& outcome, bool& keptFull) {
+    if (change == platform::Change::kShareBlocks) {
+        Apply(kept, member, change, outcome, keptFull, platform::Guarding::kIfGiven);
+        return;
+    }
+    Apply(kept, member, change, outcome, keptFull, platform::Guarding::kRequired);
+    if (!outcome.refusal.error.Is(platform::ErrorKind::Unguarded)) {
+        return;
+    }
+    outcome.refusal = twinrake::CopyHoldsBytes(state.programDirectory, twinrake::FullPath(member),
+                                               kept.file.path, *state.progress);
+    if (!outcome.refusal) {
+        Apply(kept, member, change, outcome, keptFull, platform::Guarding::kIfGiven);
+    }
+}
+
+MemberOutcome Act(const twinrake::EngineState& state, Kept& kept,
+                  const twinrake::GroupMember& member, const Options& options, bool& keptFull) {
+    MemberOutcome outcome;
+    outcome.done = Done::kLeft;
+    outcome.keptBy = kept.index;
+    outcome.keptPath = kept.file.path;
+    keptFull = false;
+    if (options.dryRun) {
+        ActInThought(state, kept, member, ChangeOf(options.action), outcome, keptFull);
+    } else {
+        ActIndeed(state, kept, member, ChangeOf(options.action), outcome, keptFull);
+    }
     return outcome;
 }
 
@@ -230,7 +270,7 @@ std::string ReasonText(const MemberOutcome& outcome, bool quoted) {
     return text;
 }
 
-void ActOnGroup(const twinrake::AppState& state, const twinrake::DuplicateGroup& group,
+void ActOnGroup(const twinrake::EngineState& state, const twinrake::DuplicateGroup& group,
                 const Options& options, std::vector<MemberOutcome>& outcomes) {
     outcomes.assign(static_cast<size_t>(group.memberCount), MemberOutcome{});
     Kept kept;
@@ -255,8 +295,8 @@ void ActOnGroup(const twinrake::AppState& state, const twinrake::DuplicateGroup&
             outcome = MemberOutcome{};
             outcome.keptBy = k;
         } else if (outcome.done == Done::kLeft) {
-            Complain(twinrake::PathOf(*member), RefusedWord(options.action, options.dryRun) + ": " +
-                                                    ReasonText(outcome, true));
+            Complain(twinrake::FullPath(*member), RefusedWord(options.action, options.dryRun) +
+                                                      ": " + ReasonText(outcome, true));
         }
         state.progress->StillRunning();
     }

@@ -97,8 +97,8 @@ cli::ActionTally ReportGroups(const twinrake::EngineState& state, const cli::Opt
     stopped = false;
     for (const twinrake::DuplicateGroup& group : state.groupList) {
         if (acting) {
-            // What was done is on its way to the reader before anything more is done.
-            if (cli::stopRequested != 0 || !out.Flush()) {
+            // A reader that went away learns nothing of what more would be done.
+            if (cli::stopRequested != 0 || !out.Good()) {
                 stopped = true;
                 break;
             }

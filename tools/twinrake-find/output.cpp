@@ -17,13 +17,6 @@ void Output::Write(std::string_view text) {
     }
 }
 
-bool Output::Flush() {
-    if (error_ == 0 && std::fflush(stdout) != 0) {
-        Failed();
-    }
-    return error_ == 0;
-}
-
 bool Output::Finish() {
     if (error_ == 0 && std::fflush(stdout) != 0) {
         Failed();

@@ -9,8 +9,9 @@ class Output {
   public:
     Output();
     void Write(std::string_view text);
-    // Hands what was written so far to the system; false once any write failed.
-    bool Flush();
+    // False once a write failed (standard output is written in large blocks, so this shows
+    // some lines after the reader went away).
+    bool Good() const { return error_ == 0; }
     // Flushes and closes standard output; false, after saying why, when any write failed.
     bool Finish();
 

@@ -46,7 +46,17 @@ std::function<void(test::Step)>& BeforeStepHook() {
     return hook;
 }
 std::atomic<bool> renameFlagsRefused{false};
+std::atomic<bool> leasesRefused{false};
 #endif
+
+// Whether the system gives leases at all; a test can make it give none, as NFS and FUSE do.
+bool LeasesGiven() {
+#ifdef TWINRAKE_TEST_HOOKS
+    return !leasesRefused;
+#else
+    return true;
+#endif
+}
 
 // Where a test may change the folder between a check and the call that commits.
 void BeforeStep([[maybe_unused]] test::Step step) {
@@ -155,6 +165,9 @@ class WriteGuard {
         if (file_.fd < 0 || fstat(file_.fd, &info) != 0 || !(StampOf(info).identity == identity)) {
             return Error{};  // what the name holds is for the checks to tell
         }
+        if (!LeasesGiven()) {
+            return Error{};
+        }
         // The notice of a broken lease comes as a signal; SIGURG is one nobody minds.
         (void)fcntl(file_.fd, F_SETSIG, SIGURG);
         if (fcntl(file_.fd, F_SETLEASE, F_RDLCK) == 0) {
@@ -167,6 +180,7 @@ class WriteGuard {
 
     // Whether a program tried to write to the file since the lease was taken.
     bool Tried() const { return held_ && fcntl(file_.fd, F_GETLEASE) != F_RDLCK; }
+    bool Held() const { return held_; }
 
   private:
     Descriptor file_;
@@ -183,12 +197,14 @@ struct CheckedMember {
 // Whether `name` in `folder` is still the regular file `expected` names, unchanged, and with
 // `writable` not write-protected.
 Error CheckMember(const std::string& folder, const std::string& name, const ExpectedFile& expected,
-                  bool writable, CheckedMember& member) {
+                  bool writable, CheckedMember& member, bool guarded = true) {
     if (Error error = OpenExpectedFolder(folder, expected.folder, member.folder)) {
         return error;
     }
-    if (Error error = member.guard.Take(member.folder.fd, name.c_str(), expected.identity)) {
-        return error;
+    if (guarded) {
+        if (Error error = member.guard.Take(member.folder.fd, name.c_str(), expected.identity)) {
+            return error;
+        }
     }
     if (LookNow(member.folder.fd, name.c_str(), member.info) != 0) {
         return GoneIsChanged(LastError());
@@ -226,7 +242,8 @@ Error CheckKept(const std::string& path, const ExpectedFile& expected, struct st
 // A name in the member's folder that nothing else uses: the pattern IsTemporaryName knows.
 std::string TemporaryName(const std::string& name) {
     static std::atomic<unsigned> made{0};
-    return std::string(kTemporaryPrefix) + std::to_string(getpid()) + "-" + std::to_string(made++) +
+    static const pid_t self = getpid();
+    return std::string(kTemporaryPrefix) + std::to_string(self) + "-" + std::to_string(made++) +
            "-" + name.substr(0, 64);
 }
 
@@ -276,19 +293,15 @@ void PutBack(int folder, const std::string& temporary, const std::string& name,
     }
 }
 
-// Removes the temporary name that holds the member, once it is seen to still hold it and no
+// Removes the temporary name that holds the member (its caller has just seen it there), once no
 // program tried to write to the files the change relies on (`guards`).
-Error RemoveAside(int folder, const std::string& temporary, const ExpectedFile& expected,
+Error RemoveAside(int folder, const std::string& temporary,
                   std::initializer_list<const WriteGuard*> guards) {
     BeforeStep(test::Step::kUnlink);
     for (const WriteGuard* guard : guards) {
         if (guard->Tried()) {
             return Failed(ErrorKind::Changed);
         }
-    }
-    struct stat info;
-    if (LookNow(folder, temporary.c_str(), info) != 0 || !SameInode(info, expected)) {
-        return Failed(ErrorKind::Changed);
     }
     return unlinkat(folder, temporary.c_str(), 0) == 0 ? Error{} : LastError();
 }
@@ -346,10 +359,10 @@ bool KeptChangedNow(const std::string& keptPath, const ExpectedFile& kept, int64
 }
 
 // Makes the link, a new name of the kept file, at `linkName` in the member's folder, and
-// checks that it leads to the kept file as it was: `keptChanged` receives its change time,
-// which the new name moved on. `made` says whether the name was made, whatever it leads to.
+// checks that it leads to the kept file as it was. `made` says whether the name was made,
+// whatever it leads to.
 Error LinkKept(const std::string& keptPath, const ExpectedFile& kept, int folder,
-               const std::string& linkName, int64_t& keptChanged, bool& made) {
+               const std::string& linkName, bool& made) {
     made = false;
     Parent source;
     if (!OpenParent(keptPath, source)) {
@@ -360,20 +373,10 @@ Error LinkKept(const std::string& keptPath, const ExpectedFile& kept, int folder
     }
     made = true;
     struct stat linked;
-    if (LookNow(folder, linkName.c_str(), linked) != 0 || !SameInode(linked, kept) ||
-        !KeptChangedNow(keptPath, kept, keptChanged)) {
+    if (LookNow(folder, linkName.c_str(), linked) != 0 || !SameInode(linked, kept)) {
         return Failed(ErrorKind::Changed);  // the kept path names another file now
     }
     return Error{};
-}
-
-// Whether the kept file is still as the new name left it: checked once more after the member
-// took its place, just before the member goes.
-bool KeptAsLinked(const std::string& keptPath, const ExpectedFile& kept, int64_t keptChanged) {
-    ExpectedFile now = kept;
-    now.changed = keptChanged;
-    struct stat info;
-    return !CheckKept(keptPath, now, info);
 }
 
 // Returned by LinkByExchange when the file system cannot swap two names; nothing changed.
@@ -392,7 +395,7 @@ struct LinkJob {
     ChangeReport& report;
 
     Error RemoveMember(const std::string& temporary) const {
-        return RemoveAside(folder, temporary, expected, {&memberGuard, &keptGuard});
+        return RemoveAside(folder, temporary, {&memberGuard, &keptGuard});
     }
 };
 
@@ -402,8 +405,7 @@ Error TemporaryLink(const LinkJob& job, std::string& temporary) {
         temporary = TemporaryName(job.name);
         BeforeStep(test::Step::kLink);
         bool made = false;
-        Error error =
-            LinkKept(job.keptPath, job.kept, job.folder, temporary, job.report.keptChanged, made);
+        Error error = LinkKept(job.keptPath, job.kept, job.folder, temporary, made);
         if (!error) {
             return error;
         }
@@ -468,11 +470,12 @@ Error LinkAside(const LinkJob& job) {
     }
     BeforeStep(test::Step::kLink);
     bool made = false;
-    Error linked = LinkKept(job.keptPath, job.kept, folder, job.name, job.report.keptChanged, made);
+    Error linked = LinkKept(job.keptPath, job.kept, folder, job.name, made);
     if (!linked) {
-        linked = KeptAsLinked(job.keptPath, job.kept, job.report.keptChanged)
+        // The kept file checked once more, through its own path, before the member goes.
+        linked = KeptChangedNow(job.keptPath, job.kept, job.report.keptChanged)
                      ? job.RemoveMember(temporary)
-                     : Failed(ErrorKind::Changed);  // the kept file changed once more
+                     : Failed(ErrorKind::Changed);
         if (!linked) {
             return Error{};
         }
@@ -687,7 +690,32 @@ Error ShareAll(int source, int target, int64_t bytes, ChangeReport& report) {
     return Error{};
 }
 
+// Unguarded when `guarding` requires a lease that either guard does not hold.
+Error RequireLeases(Guarding guarding, const WriteGuard& member, const WriteGuard* kept) {
+    const bool held = member.Held() && (kept == nullptr || kept->Held());
+    return guarding == Guarding::kRequired && !held ? Failed(ErrorKind::Unguarded) : Error{};
+}
+
 }  // namespace
+
+Error CheckUnchanged(Change change, const MemberFile& file, const KeptCopy* kept,
+                     ChangeReport& report) {
+    CheckedMember member;
+    if (Error error = CheckMember(file.folder, file.name, file.expected,
+                                  change != Change::kShareBlocks, member, false)) {
+        return error;
+    }
+    report.names = static_cast<uint64_t>(member.info.st_nlink);
+    struct stat keptInfo;
+    if (kept != nullptr) {
+        if (Error error = CheckKept(kept->path, kept->expected, keptInfo)) {
+            report.keptRefused = true;
+            return error;
+        }
+        report.keptNames = static_cast<uint64_t>(keptInfo.st_nlink);
+    }
+    return Error{};
+}
 
 Error ForecastChange(Change change, const MemberFile& file, const KeptCopy* kept,
                      ChangeReport& report) {
@@ -730,7 +758,8 @@ Error ForecastChange(Change change, const MemberFile& file, const KeptCopy* kept
     return Error{};
 }
 
-Error RemoveFileIfUnchanged(const MemberFile& file, const KeptCopy* kept, ChangeReport* report) {
+Error RemoveFileIfUnchanged(const MemberFile& file, const KeptCopy* kept, ChangeReport* report,
+                            Guarding guarding) {
     BeforeStep(test::Step::kCheck);
     CheckedMember member;
     if (Error error = CheckMember(file.folder, file.name, file.expected, true, member)) {
@@ -749,19 +778,24 @@ Error RemoveFileIfUnchanged(const MemberFile& file, const KeptCopy* kept, Change
             return error;
         }
     }
+    if (Error error =
+            RequireLeases(guarding, member.guard, kept != nullptr ? &keptGuard : nullptr)) {
+        return error;
+    }
     const int at = member.folder.fd;
     std::string temporary;
     if (Error error = MemberAside(at, file.name, file.expected, temporary, report)) {
         return error;
     }
-    Error removed = RemoveAside(at, temporary, file.expected, {&member.guard, &keptGuard});
+    Error removed = RemoveAside(at, temporary, {&member.guard, &keptGuard});
     if (removed) {
         PutBack(at, temporary, file.name, report);
     }
     return removed;
 }
 
-Error ReplaceWithLink(const MemberFile& file, const KeptCopy& kept, ChangeReport& report) {
+Error ReplaceWithLink(const MemberFile& file, const KeptCopy& kept, ChangeReport& report,
+                      Guarding guarding) {
     BeforeStep(test::Step::kCheck);
     CheckedMember member;
     if (Error error = CheckMember(file.folder, file.name, file.expected, true, member)) {
@@ -776,6 +810,9 @@ Error ReplaceWithLink(const MemberFile& file, const KeptCopy& kept, ChangeReport
     }
     if (keptInfo.st_dev != member.info.st_dev) {
         return SystemError(EXDEV);  // a link cannot reach into another file system
+    }
+    if (Error error = RequireLeases(guarding, member.guard, &keptGuard)) {
+        return error;
     }
     const LinkJob job{kept.path, kept.expected, keptGuard,    member.folder.fd,
                       file.name, file.expected, member.guard, report};
@@ -794,9 +831,11 @@ Error ReplaceWithLink(const MemberFile& file, const KeptCopy& kept, ChangeReport
     if (error == kNoExchange) {
         error = LinkAside(job);
     }
-    // Whatever came of it, the names made and removed moved the kept file's change time on;
-    // the next change expects it so.
-    (void)KeptChangedNow(kept.path, kept.expected, report.keptChanged);
+    if (error) {
+        // The names made and removed on the way moved the kept file's change time on; the
+        // next change expects it so. (On success the change has read it last.)
+        (void)KeptChangedNow(kept.path, kept.expected, report.keptChanged);
+    }
     return error;
 }
 
@@ -826,6 +865,9 @@ void SetBeforeStep(std::function<void(Step step)> hook) {
 }
 void SetRenameFlagsRefused(bool refused) {
     renameFlagsRefused = refused;
+}
+void SetLeasesRefused(bool refused) {
+    leasesRefused = refused;
 }
 }  // namespace test
 #endif

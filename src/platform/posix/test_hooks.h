@@ -34,4 +34,7 @@ void SetBeforeStep(std::function<void(Step step)> hook);
 // systems): no swap of two names, no refusal to replace.
 void SetRenameFlagsRefused(bool refused);
 
+// Makes the system give no leases, as NFS and FUSE file systems give none.
+void SetLeasesRefused(bool refused);
+
 }  // namespace platform::test

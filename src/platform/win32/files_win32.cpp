@@ -543,6 +543,12 @@ Error HoldBoth(const MemberFile& member, const KeptCopy* kept, bool writable, He
 
 }  // namespace
 
+Error CheckUnchanged(Change change, const MemberFile& member, const KeptCopy* kept,
+                     ChangeReport& report) {
+    HeldPair pair;
+    return HoldBoth(member, kept, change != Change::kShareBlocks, pair, &report);
+}
+
 Error ForecastChange(Change change, const MemberFile& member, const KeptCopy* kept,
                      ChangeReport& report) {
     HeldPair pair;
@@ -561,7 +567,10 @@ Error ForecastChange(Change change, const MemberFile& member, const KeptCopy* ke
     return Error{};
 }
 
-Error RemoveFileIfUnchanged(const MemberFile& member, const KeptCopy* kept, ChangeReport* report) {
+// The handles that hold the member and the kept copy keep every writer off them: a change is
+// always guarded here.
+Error RemoveFileIfUnchanged(const MemberFile& member, const KeptCopy* kept, ChangeReport* report,
+                            Guarding) {
     HeldPair pair;
     if (Error error = HoldBoth(member, kept, true, pair, report)) {
         return error;
@@ -569,7 +578,8 @@ Error RemoveFileIfUnchanged(const MemberFile& member, const KeptCopy* kept, Chan
     return DeleteHeld(pair.member.handle);
 }
 
-Error ReplaceWithLink(const MemberFile& member, const KeptCopy& kept, ChangeReport& report) {
+Error ReplaceWithLink(const MemberFile& member, const KeptCopy& kept, ChangeReport& report,
+                      Guarding) {
     HeldPair pair;
     if (Error error = HoldBoth(member, &kept, true, pair, &report)) {
         return error;
