@@ -6,6 +6,7 @@ set(TWINRAKE_ENGINE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/../src/catalogue/lists.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../src/catalogue/reader_pool.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../src/catalogue/scan.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/../src/catalogue/scan_filter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../src/detect/cleanup.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../src/detect/compare.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../src/detect/identical_sets.cpp

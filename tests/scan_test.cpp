@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "catalogue/scan.h"
+#include "catalogue/scan_filter.h"
 #include "platform/files.h"
 #include "temp_tree.h"
 
@@ -198,6 +199,40 @@ TEST_F(ScanTest, FolderAddedAgainIsCataloguedAgain) {
     EXPECT_EQ(entries[0], entries[3]);
     EXPECT_EQ(entries[1], entries[4]);
     EXPECT_EQ(catalogue[2].name(), "b1");
+}
+
+}  // namespace
+}  // namespace twinrake
+
+namespace twinrake {
+namespace {
+
+// The globs of --exclude: "*" within a folder, "**" across folders (and "**/" for none),
+// "?", sets, and "\" for a character as it is.
+TEST(GlobTest, MatchesAsTheManualPageSays) {
+    const struct {
+        const char* pattern;
+        const char* text;
+        bool matches;
+    } kCases[] = {
+        {"*.tmp", "x.tmp", true},          {"*.tmp", "a/x.tmp", false},
+        {"**/*.tmp", "a/b/x.tmp", true},   {"**/*.tmp", "x.tmp", true},
+        {"build/**", "build/o/x", true},   {"build/**", "build/", true},
+        {"build/**", "build", false},      {"a/**/z", "a/z", true},
+        {"a/**/z", "a/b/c/z", true},       {"a*z", "a/z", false},
+        {"a**z", "a/z", true},             {"?", "x", true},
+        {"?", "/", false},                 {"??", "x", false},
+        {"[abc]d", "bd", true},            {"[!abc]d", "bd", false},
+        {"[a-c]", "b", true},              {"[a-c]", "d", false},
+        {"[]]", "]", true},                {"[", "[", true},
+        {"\\*", "*", true},                {"\\*", "x", false},
+        {".*", ".hidden", true},           {".*", "hidden", false},
+        {"-dash", "-dash", true},          {"", "", true},
+        {"*", "", true},                   {"x", "xy", false},
+    };
+    for (const auto& c : kCases) {
+        EXPECT_EQ(GlobMatches(c.pattern, c.text), c.matches) << c.pattern << " on " << c.text;
+    }
 }
 
 }  // namespace

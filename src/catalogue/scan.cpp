@@ -98,7 +98,10 @@ struct WalkOrder {
 
 class ListingReaders {
   public:
-    explicit ListingReaders(bool spinning) : pool_(ListingThreads(), spinning, [this] { Work(); }) {
+    ListingReaders(bool spinning, const ScanFilter* filter, size_t rootLength)
+        : filter_(filter != nullptr && !filter->LeavesOutNothing() ? filter : nullptr),
+          rootLength_(rootLength),
+          pool_(ListingThreads(), spinning, [this] { Work(); }) {
         pool_.WhenWaiting([this] {
             std::lock_guard lock(mutex_);
             StartReaderIfUseful();
@@ -220,6 +223,9 @@ class ListingReaders {
                 }
             }
         }
+        if (filter_ != nullptr) {
+            LeaveOut(folder);
+        }
         uint32_t index = 0;
         for (const platform::ListingEntry& entry : folder.listing.entries) {
             if (entry.isFolder && !IsDots(entry.name)) {
@@ -229,6 +235,26 @@ class ListingReaders {
         }
     }
 
+    // Takes what the filter leaves out from the folder's listing: the walk never meets it, and
+    // no folder left out is listed.
+    void LeaveOut(Folder& folder) const {
+        const std::string below =
+            folder.text.size() > rootLength_ ? folder.text.substr(rootLength_ + 1) + "/" : "";
+        auto kept = [&](const std::string& name, bool isFolder, int64_t size) {
+            const std::string path = below + name;
+            return isFolder ? IsDots(name) || filter_->KeepsFolder(name, path)
+                            : filter_->KeepsName(name, path) && filter_->KeepsSize(size);
+        };
+        std::erase_if(folder.listing.entries, [&](const platform::ListingEntry& entry) {
+            return !kept(entry.name, entry.isFolder, entry.size);
+        });
+        std::erase_if(folder.listing.unreadable, [&](const platform::UnreadableEntry& entry) {
+            return !filter_->KeepsName(entry.name, below + entry.name);
+        });
+    }
+
+    const ScanFilter* const filter_;
+    const size_t rootLength_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::set<Folder*, WalkOrder> queued_;
@@ -253,9 +279,12 @@ struct Level {
 
 class Walk {
   public:
-    Walk(FileCatalogue& catalogue, bool spinning, const PassedOverSink& passedOver,
-         Progress& progress)
-        : catalogue_(catalogue), readers_(spinning), passedOver_(passedOver), progress_(progress) {}
+    Walk(FileCatalogue& catalogue, bool spinning, const ScanFilter* filter, size_t rootLength,
+         const PassedOverSink& passedOver, Progress& progress)
+        : catalogue_(catalogue),
+          readers_(spinning, filter, rootLength),
+          passedOver_(passedOver),
+          progress_(progress) {}
 
     // Walks `folderText` and everything below it; false when it could not be listed.
     bool Run(std::string folderText) {
@@ -329,7 +358,8 @@ class Walk {
 }  // namespace
 
 bool ScanFolder(FileCatalogue& catalogue, const std::string& programDirectory,
-                const std::string& folder, const PassedOverSink& passedOver, Progress& progress) {
+                const std::string& folder, const PassedOverSink& passedOver, Progress& progress,
+                const ScanFilter* filter) {
     // Our own copy: the caller's text (lastFolder) keeps its trailing separator.
     std::string folderText = folder;
     if (!folderText.empty() && folderText.back() == platform::kPathSeparator) {
@@ -340,7 +370,9 @@ bool ScanFolder(FileCatalogue& catalogue, const std::string& programDirectory,
     (void)platform::MakeCurrentDirectory(programDirectory);
     progress.ScanBegins(catalogue.Count());
     const bool spinning = platform::OnSpinningDisk(folderText);
-    return Walk(catalogue, spinning, passedOver, progress).Run(std::move(folderText));
+    const size_t rootLength = folderText.size();
+    return Walk(catalogue, spinning, filter, rootLength, passedOver, progress)
+        .Run(std::move(folderText));
 }
 
 }  // namespace twinrake

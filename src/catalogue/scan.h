@@ -5,6 +5,7 @@
 #include "catalogue/lists.h"
 #include "catalogue/passed_over.h"
 #include "catalogue/progress.h"
+#include "catalogue/scan_filter.h"
 
 namespace twinrake {
 
@@ -16,9 +17,10 @@ namespace twinrake {
 // depth nor the open-file limit cuts the walk short. A folder that cannot be listed
 // contributes nothing, and a folder that leads back to one above it (a link) is not walked
 // again; `passedOver`, when set, is told of both and of listings that broke off. `progress`
-// hears the catalogue grow. False when `folder` itself could not be listed.
+// hears the catalogue grow. With `filter`, what it leaves out is neither catalogued nor named,
+// and a folder it leaves out is not listed. False when `folder` itself could not be listed.
 bool ScanFolder(FileCatalogue& catalogue, const std::string& programDirectory,
                 const std::string& folder, const PassedOverSink& passedOver = {},
-                Progress& progress = Unwatched());
+                Progress& progress = Unwatched(), const ScanFilter* filter = nullptr);
 
 }  // namespace twinrake

@@ -22,7 +22,11 @@ Refusal UnchangedFor(platform::Change change, const GroupMember& member,
 Refusal ForecastFor(platform::Change change, const GroupMember& member,
                     const platform::KeptCopy* kept, platform::ChangeReport& report) {
     if (platform::Error error = platform::ForecastChange(change, FileOf(member), kept, report)) {
-        return Refusal{report.keptRefused ? Refusal::Why::kKept : Refusal::Why::kMember, error, {}};
+        return Refusal{report.keptRefused    ? Refusal::Why::kKept
+                       : report.trashRefused ? Refusal::Why::kTrash
+                                             : Refusal::Why::kMember,
+                       error,
+                       {}};
     }
     return Refusal{};
 }

@@ -21,6 +21,7 @@ struct Refusal {
         kMember,  // the member is not as compared, or the system will not let it change: `error`
         kKept,    // the kept file is not as compared any more: `error`
         kNoCopy,  // the other file does not hold the member's bytes now: `comparison`
+        kTrash,   // the trash cannot take the member: `error`
     };
     Why why = Why::kNone;
     platform::Error error;

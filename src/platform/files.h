@@ -215,7 +215,7 @@ struct ExpectedFile {
 // in its folder, and only what is found there to be the member goes. So a file that another
 // program puts at the member's name meanwhile is never touched; it gets its name back.
 // Temporary names begin with kTemporaryPrefix.
-enum class Change : uint8_t { kRemove, kLink, kShareBlocks };
+enum class Change : uint8_t { kRemove, kLink, kShareBlocks, kTrash };
 
 // The start of every temporary name a change makes: ".twinrake-PID-N-" and the start of
 // the member's own name. A change in hand leaves none behind; a killed process may.
@@ -251,6 +251,11 @@ struct ChangeReport {
     int64_t shared = 0;  // after kShareBlocks: the bytes shared now
     // Set when the error concerns the kept file (not as described, or gone), not the member.
     bool keptRefused = false;
+    // kTrash: the trash folder meant for the member, and (on success) where the member is now;
+    // `trashRefused` when the error concerns the trash.
+    std::string trash;
+    std::string trashedAs;
+    bool trashRefused = false;
     // Set when a file that another program put at the member's name meanwhile could not get
     // that name back (yet another file took it): the temporary name it now has, in the same
     // folder. Nothing was removed.
@@ -308,6 +313,13 @@ Error RemoveFileIfUnchanged(const MemberFile& member, const KeptCopy* kept = nul
 // NameLimit when the kept file has all the names it may have.
 Error ReplaceWithLink(const MemberFile& member, const KeptCopy& kept, ChangeReport& report,
                       Guarding guarding = Guarding::kIfGiven);
+
+// Moves the member to the desktop's trash after the checks above, as RemoveFileIfUnchanged would
+// delete it: on Linux the freedesktop.org trash of its own file system, with a .trashinfo that
+// a file manager restores it from (never a copy to another file system); on Windows the
+// Recycle Bin. The file stays where it is on every failure.
+Error MoveToTrash(const MemberFile& member, const KeptCopy* kept, ChangeReport& report,
+                  Guarding guarding = Guarding::kIfGiven);
 
 // Lets the file system share the kept file's blocks with the member, after the checks above.
 // The file system compares the bytes itself, under its own lock, and shares nothing where

@@ -230,6 +230,9 @@ Error RemoveFileIfUnchanged(const MemberFile&, const KeptCopy*, ChangeReport*, G
 Error ReplaceWithLink(const MemberFile&, const KeptCopy&, ChangeReport&, Guarding) {
     return SystemError(fakefs::kReadFailed);
 }
+Error MoveToTrash(const MemberFile&, const KeptCopy*, ChangeReport&, Guarding) {
+    return SystemError(fakefs::kReadFailed);
+}
 Error ShareBlocks(const MemberFile&, const KeptCopy&, ChangeReport&) {
     return SystemError(fakefs::kReadFailed);
 }

@@ -306,6 +306,36 @@ Error RemoveAside(int folder, const std::string& temporary,
     return unlinkat(folder, temporary.c_str(), 0) == 0 ? Error{} : LastError();
 }
 
+// Moves the temporary name that holds the member (its caller has just seen it there) into the
+// trash's files folder as `trashName`, once no program tried to write to the files the change
+// relies on; never over a file there.
+Error MoveInto(int folder, const std::string& temporary, int trashFiles,
+               const std::string& trashName, std::initializer_list<const WriteGuard*> guards) {
+    BeforeStep(test::Step::kUnlink);
+    for (const WriteGuard* guard : guards) {
+        if (guard->Tried()) {
+            return Failed(ErrorKind::Changed);
+        }
+    }
+    if (renameat2(folder, temporary.c_str(), trashFiles, trashName.c_str(), RENAME_NOREPLACE) ==
+        0) {
+        return Error{};
+    }
+    if (!FlagsRefused()) {
+        return LastError();
+    }
+    struct stat taken;
+    if (LookNow(trashFiles, trashName.c_str(), taken) == 0) {
+        return SystemError(EEXIST);
+    }
+    return renameat(folder, temporary.c_str(), trashFiles, trashName.c_str()) == 0 ? Error{}
+                                                                                   : LastError();
+}
+
+std::string FullPathOf(const MemberFile& file) {
+    return file.folder + "/" + file.name;
+}
+
 // Moves the member aside and checks that what moved is the member; on failure whatever moved
 // is back at its name.
 Error MemberAside(int folder, const std::string& name, const ExpectedFile& expected,
@@ -740,6 +770,19 @@ Error ForecastChange(Change change, const MemberFile& file, const KeptCopy* kept
                 return error;
             }
             return MayRemoveFile(member.folder.fd, file.name);
+        case Change::kTrash: {
+            if (Error error = MayRenameIn(member.folder.fd, member.info)) {
+                return error;
+            }
+            if (Error error = MayRemoveFile(member.folder.fd, file.name)) {
+                return error;
+            }
+            posix::TrashPlace place;
+            Error error = posix::FindTrash(file.folder, member.info.st_dev, false, place);
+            report.trash = place.folder;
+            report.trashRefused = static_cast<bool>(error);
+            return error;
+        }
         case Change::kLink:
             if (Error error = ForecastLink(kept->path, keptInfo, member, report)) {
                 return error;
@@ -792,6 +835,61 @@ Error RemoveFileIfUnchanged(const MemberFile& file, const KeptCopy* kept, Change
         PutBack(at, temporary, file.name, report);
     }
     return removed;
+}
+
+Error MoveToTrash(const MemberFile& file, const KeptCopy* kept, ChangeReport& report,
+                  Guarding guarding) {
+    BeforeStep(test::Step::kCheck);
+    CheckedMember member;
+    if (Error error = CheckMember(file.folder, file.name, file.expected, true, member)) {
+        return error;
+    }
+    report.names = static_cast<uint64_t>(member.info.st_nlink);
+    WriteGuard keptGuard;
+    struct stat keptInfo;
+    if (kept != nullptr) {
+        if (Error error = CheckKept(kept->path, kept->expected, keptInfo, &keptGuard)) {
+            report.keptRefused = true;
+            return error;
+        }
+    }
+    if (Error error =
+            RequireLeases(guarding, member.guard, kept != nullptr ? &keptGuard : nullptr)) {
+        return error;
+    }
+    posix::TrashPlace place;
+    std::string trashName;
+    Error error = posix::FindTrash(file.folder, member.info.st_dev, true, place);
+    report.trash = place.folder;
+    if (!error) {
+        error = posix::ReserveTrashName(place, FullPathOf(file), file.name, trashName);
+    }
+    Descriptor files(
+        error ? -1 : open((place.folder + "/files").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!error && files.fd < 0) {
+        error = LastError();
+    }
+    if (error) {
+        report.trashRefused = true;
+        if (!trashName.empty()) {
+            posix::ForgetTrashName(place, trashName);
+        }
+        return error;
+    }
+    const int at = member.folder.fd;
+    std::string temporary;
+    if (Error aside = MemberAside(at, file.name, file.expected, temporary, &report)) {
+        posix::ForgetTrashName(place, trashName);
+        return aside;
+    }
+    Error moved = MoveInto(at, temporary, files.fd, trashName, {&member.guard, &keptGuard});
+    if (moved) {
+        PutBack(at, temporary, file.name, &report);
+        posix::ForgetTrashName(place, trashName);
+        return moved;
+    }
+    report.trashedAs = place.folder + "/files/" + trashName;
+    return Error{};
 }
 
 Error ReplaceWithLink(const MemberFile& file, const KeptCopy& kept, ChangeReport& report,

@@ -59,4 +59,24 @@ struct Parent {
 // False with errno set when the folder of a long path cannot be opened.
 bool OpenParent(const std::string& path, Parent& parent);
 
+// The freedesktop.org trash for a file: its folder (holding files/ and info/), and whether it is
+// the home trash or the one at `top`, the top of the file's own file system.
+struct TrashPlace {
+    std::string folder;
+    std::string top;
+    bool home = false;
+};
+
+// The trash for a file on `device` in `memberFolder`. With `create`, its folders are made where
+// missing; without, it is only found out whether a real run could make and use them. EXDEV
+// where it would lie on another file system.
+Error FindTrash(const std::string& memberFolder, dev_t device, bool create, TrashPlace& place);
+
+// Takes a name in the trash for the file at `path` named `name`: its .trashinfo (the path and
+// the time, for a file manager to restore it from) is made first, so that the name is this
+// change's. `trashName` receives the name under files/.
+Error ReserveTrashName(const TrashPlace& place, const std::string& path, const std::string& name,
+                       std::string& trashName);
+void ForgetTrashName(const TrashPlace& place, const std::string& trashName);
+
 }  // namespace platform::posix

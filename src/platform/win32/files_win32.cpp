@@ -2,6 +2,7 @@
 // listed like folders and so descended; the scan itself refuses a folder that is already on
 // its descent path, which ends every loop such links can make. Files whose full path is too
 // long for the ANSI calls are opened and deleted through the wide calls with a \\?\ path.
+#include <shellapi.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -615,6 +616,41 @@ Error ReplaceWithLink(const MemberFile& member, const KeptCopy& kept, ChangeRepo
         return error;
     }
     return DeleteHeld(pair.member.handle);
+}
+
+// The Recycle Bin takes a file by its path, through the shell, loaded when it is needed.
+Error MoveToTrash(const MemberFile& member, const KeptCopy* kept, ChangeReport& report, Guarding) {
+    report.trash = "the Recycle Bin";
+    HeldPair pair;
+    if (Error error = HoldBoth(member, kept, true, pair, &report)) {
+        return error;
+    }
+    using Operation = int(WINAPI*)(LPSHFILEOPSTRUCTW);
+    HMODULE shell = LoadLibraryA("shell32.dll");
+    auto operate = shell != nullptr ? reinterpret_cast<Operation>(reinterpret_cast<void*>(
+                                          GetProcAddress(shell, "SHFileOperationW")))
+                                    : nullptr;
+    if (operate == nullptr) {
+        report.trashRefused = true;
+        return SystemError(ERROR_NOT_SUPPORTED);
+    }
+    const std::string path = member.folder + "\\" + member.name;
+    std::wstring from(
+        static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0)), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, from.data(), static_cast<int>(from.size()));
+    from.push_back(L'\0');  // the list of paths ends with an empty one
+    SHFILEOPSTRUCTW operation{};
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = from.c_str();
+    operation.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT;
+    // The shell opens the file itself: the member's handle lets go of it just before.
+    CloseHandle(pair.member.handle);
+    pair.member.handle = INVALID_HANDLE_VALUE;
+    if (operate(&operation) != 0 || operation.fAnyOperationsAborted) {
+        report.trashRefused = true;
+        return Failed(ErrorKind::Broken);
+    }
+    return Error{};
 }
 
 // Windows has no call that shares a file's blocks with another after comparing them.
