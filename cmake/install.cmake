@@ -23,6 +23,23 @@ if(EXISTS ${TWINRAKE_FIND_MAN})
   twinrake_install_man(${TWINRAKE_FIND_MAN})
 endif()
 
+# Completions, where each shell looks for them: bash-completion and fish in every data folder,
+# zsh in vendor-completions for a package below /usr (Debian's zsh reads it) and in
+# site-functions elsewhere (/usr/local).
+set(TWINRAKE_COMPLETIONS ${TWINRAKE_DATA}/completions)
+install(FILES ${TWINRAKE_COMPLETIONS}/twinrake-find.bash
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions RENAME twinrake-find)
+install(FILES ${TWINRAKE_COMPLETIONS}/twinrake-find.fish
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/fish/vendor_completions.d)
+install(CODE "
+  if(CMAKE_INSTALL_PREFIX MATCHES \"/usr$\")
+    set(twinrake_zsh vendor-completions)
+  else()
+    set(twinrake_zsh site-functions)
+  endif()
+  file(INSTALL ${TWINRAKE_COMPLETIONS}/_twinrake-find
+       DESTINATION \${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATAROOTDIR}/zsh/\${twinrake_zsh})")
+
 if(TARGET twinrake)
   install(TARGETS twinrake RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   twinrake_install_man(${TWINRAKE_DATA}/twinrake.1)

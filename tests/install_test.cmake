@@ -10,7 +10,10 @@ if(NOT status EQUAL 0)
 endif()
 
 set(expected usr/bin/twinrake-find usr/share/doc/twinrake/changelog.gz
-             usr/share/doc/twinrake/copyright)
+             usr/share/doc/twinrake/copyright
+             usr/share/bash-completion/completions/twinrake-find
+             usr/share/fish/vendor_completions.d/twinrake-find.fish
+             usr/share/zsh/vendor-completions/_twinrake-find)
 if(EXISTS ${SOURCE_DIR}/tools/twinrake-find/twinrake-find.1)
   list(APPEND expected usr/share/man/man1/twinrake-find.1.gz)
 endif()

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -140,6 +141,12 @@ const Race kRaces[] = {
      Step::kUnlink, Meddle::kWriteKept, cli::Done::kLeft, false},
     {"link without a swap: member written to before it steps aside", cli::Action::kLink, true,
      Step::kAside, Meddle::kWriteMember, cli::Done::kLeft, false},
+    {"trash: unique file renamed onto the name before it steps aside", cli::Action::kTrash, false,
+     Step::kAside, Meddle::kRenameUniqueOnto, cli::Done::kLeft, false},
+    {"trash: kept file written to before the member goes", cli::Action::kTrash, false,
+     Step::kUnlink, Meddle::kWriteKept, cli::Done::kLeft, false},
+    {"trash: member rewritten after the comparison", cli::Action::kTrash, false, Step::kCheck,
+     Meddle::kWriteMember, cli::Done::kLeft, false},
 };
 
 void PrintTo(const Race& race, std::ostream* out) {
@@ -151,12 +158,15 @@ class RaceTest : public ::testing::TestWithParam<Race> {
     void TearDown() override {
         platform::test::SetBeforeStep(nullptr);
         platform::test::SetRenameFlagsRefused(false);
+        unsetenv("XDG_DATA_HOME");
     }
 };
 
 TEST_P(RaceTest, NoContentIsLostAndWhatWasNotDoneIsNamed) {
     const Race& race = GetParam();
     TempTree tree;
+    // The trash of the tree's own file system, inside the tree.
+    setenv("XDG_DATA_HOME", tree.Path("data").c_str(), 1);
     const std::string bytes = Content(21, 9000), unique = Content(22, 9000);
     const std::string other = Content(23, 9000);
     tree.Write("keep/f", bytes);

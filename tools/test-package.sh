@@ -101,6 +101,13 @@ in_root sh -c "cd /tmp && apt-get install -y -q $recommends ./twinrake_*.deb" \
   >"$build/apt-install.log" 2>&1 || fail "the install failed (see $build/apt-install.log)"
 tail -n 3 "$build/apt-install.log"
 
+say "the completions where bash, zsh and fish read them"
+for file in usr/share/bash-completion/completions/twinrake-find \
+  usr/share/zsh/vendor-completions/_twinrake-find \
+  usr/share/fish/vendor_completions.d/twinrake-find.fish; do
+  dpkg-deb -c "$deb" | awk '{print $6}' | grep -q -x "./$file" || fail "the package lacks /$file"
+done
+
 say "twinrake-find on a small tree"
 in_root sh -c 'mkdir -p /tmp/tree/sub && printf same >/tmp/tree/a && printf same >/tmp/tree/sub/b &&
                printf other >/tmp/tree/c'

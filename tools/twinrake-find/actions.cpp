@@ -1,6 +1,7 @@
 #include "actions.h"
 
 #include "catalogue/lists.h"
+#include "keeping.h"
 #include "messages.h"
 #include "platform/files.h"
 
@@ -18,6 +19,8 @@ const char* PastTense(Action action) {
             return "linked";
         case Action::kReflink:
             return "reflinked";
+        case Action::kTrash:
+            return "trashed";
         case Action::kNone:
             break;
     }
@@ -34,6 +37,8 @@ std::string RefusedWord(Action action, bool dryRun) {
             return "would not link";
         case Action::kReflink:
             return "would not reflink";
+        case Action::kTrash:
+            return "would not trash";
         default:
             return "would not delete";
     }
@@ -45,6 +50,8 @@ platform::Change ChangeOf(Action action) {
             return platform::Change::kLink;
         case Action::kReflink:
             return platform::Change::kShareBlocks;
+        case Action::kTrash:
+            return platform::Change::kTrash;
         default:
             return platform::Change::kRemove;
     }
@@ -59,18 +66,6 @@ std::string Words(const platform::Error& error) {
         default:
             return platform::ErrorText(error);
     }
-}
-
-// The first member whose name is no temporary name of a change cut short (a killed run): such
-// a name is removed by whoever cleans up after that run, so it never stands for its group.
-int32_t FirstKept(const twinrake::DuplicateGroup& group) {
-    auto member = group.firstMember;
-    for (int32_t k = 0; k < group.memberCount; ++k, ++member) {
-        if (!platform::IsTemporaryName(std::string(member->name()))) {
-            return k;
-        }
-    }
-    return 0;
 }
 
 // The copy that stays, as the changes expect to find it: at first as the search compared it;
@@ -102,6 +97,8 @@ platform::Error Commit(platform::Change change, const Kept& kept,
             return platform::RemoveFileIfUnchanged(file, &kept.file, &report, guarding);
         case platform::Change::kLink:
             return platform::ReplaceWithLink(file, kept.file, report, guarding);
+        case platform::Change::kTrash:
+            return platform::MoveToTrash(file, &kept.file, report, guarding);
         case platform::Change::kShareBlocks:
             break;
     }
@@ -114,6 +111,7 @@ void Forecast(Kept& kept, const twinrake::GroupMember& member, platform::Change 
               MemberOutcome& outcome, bool& keptFull) {
     platform::ChangeReport forecast;
     outcome.refusal = twinrake::ForecastFor(change, member, &kept.file, forecast);
+    outcome.trash = forecast.trash;
     if (outcome.refusal) {
         return;
     }
@@ -124,8 +122,9 @@ void Forecast(Kept& kept, const twinrake::GroupMember& member, platform::Change 
     }
     kept.plannedNames += change == platform::Change::kLink ? 1 : 0;
     const auto length = static_cast<uint64_t>(member.compared.length);
-    outcome.freed =
-        change == platform::Change::kShareBlocks ? length : FreedBy(member, forecast.names);
+    outcome.freed = change == platform::Change::kShareBlocks || change == platform::Change::kTrash
+                        ? length
+                        : FreedBy(member, forecast.names);
     outcome.done = Done::kWouldAct;
 }
 
@@ -139,17 +138,21 @@ void Apply(Kept& kept, const twinrake::GroupMember& member, platform::Change cha
     }
     if (error) {
         keptFull = error.Is(platform::ErrorKind::NameLimit);
-        outcome.refusal = twinrake::Refusal{
-            report.keptRefused ? twinrake::Refusal::Why::kKept : twinrake::Refusal::Why::kMember,
-            error,
-            {}};
+        outcome.refusal = twinrake::Refusal{report.keptRefused    ? twinrake::Refusal::Why::kKept
+                                            : report.trashRefused ? twinrake::Refusal::Why::kTrash
+                                                                  : twinrake::Refusal::Why::kMember,
+                                            error,
+                                            {}};
+        outcome.trash = report.trash;
         if (!report.strandedAt.empty()) {
             outcome.strandedAt = twinrake::FullPath(member.directory(), report.strandedAt);
         }
         return;
     }
     outcome.freed = change == platform::Change::kShareBlocks ? static_cast<uint64_t>(report.shared)
-                                                             : FreedBy(member, report.names);
+                    : change == platform::Change::kTrash
+                        ? static_cast<uint64_t>(member.compared.length)  // moved, not freed
+                        : FreedBy(member, report.names);
     outcome.done = Done::kActed;
 }
 
@@ -219,6 +222,8 @@ std::string ActionWord(Action action, bool dryRun) {
             return "would link";
         case Action::kReflink:
             return "would reflink";
+        case Action::kTrash:
+            return "would trash";
         case Action::kNone:
             break;
     }
@@ -234,6 +239,10 @@ std::string ReasonText(const MemberOutcome& outcome, bool quoted) {
             break;
         case twinrake::Refusal::Why::kMember:
             text = Words(refusal.error);
+            break;
+        case twinrake::Refusal::Why::kTrash:
+            text = "the trash " + (quoted ? ForMessage(outcome.trash) : outcome.trash) + ": " +
+                   Words(refusal.error);
             break;
         case twinrake::Refusal::Why::kKept:
             text = refusal.error.Is(platform::ErrorKind::Changed)
@@ -273,14 +282,23 @@ std::string ReasonText(const MemberOutcome& outcome, bool quoted) {
 void ActOnGroup(const twinrake::EngineState& state, const twinrake::DuplicateGroup& group,
                 const Options& options, std::vector<MemberOutcome>& outcomes) {
     outcomes.assign(static_cast<size_t>(group.memberCount), MemberOutcome{});
+    const Keeping keeping = ChooseKept(group, options);
     Kept kept;
-    const int32_t first = FirstKept(group);
-    SetKept(kept, first, *twinrake::MemberAt(group, first));
-    outcomes[static_cast<size_t>(first)].keptBy = first;
+    SetKept(kept, keeping.kept, *twinrake::MemberAt(group, keeping.kept));
     auto member = group.firstMember;
     for (int32_t k = 0; k < group.memberCount; ++k, ++member) {
         MemberOutcome& outcome = outcomes[static_cast<size_t>(k)];
-        if (k == first) {
+        outcome.keptBy = keeping.kept;
+        const bool reference = BelowReference(options, twinrake::FullPath(*member));
+        if (reference && (keeping.untouched || k != keeping.kept)) {
+            outcome.done = Done::kReference;  // never acted on
+            continue;
+        }
+        if (keeping.untouched) {
+            outcome.done = Done::kUntouched;
+            continue;
+        }
+        if (k == keeping.kept) {
             continue;
         }
         if (stopRequested != 0) {

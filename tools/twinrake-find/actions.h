@@ -22,6 +22,8 @@ enum class Done {
     kWouldAct,    // a dry run found that the action could be done now
     kLeft,        // a check failed or the system refused: nothing was changed
     kNotReached,  // the run was stopped before this member
+    kReference,   // below a reference folder: never acted on
+    kUntouched,   // with reference folders, its group holds no member below one
 };
 
 struct MemberOutcome {
@@ -32,6 +34,7 @@ struct MemberOutcome {
     twinrake::Refusal refusal;
     std::string keptPath;
     std::string strandedAt;  // see platform::ChangeReport
+    std::string trash;       // the trash meant for it (--trash)
 };
 
 // Set by a signal handler: the cleanup ends after the member in hand.

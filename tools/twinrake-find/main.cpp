@@ -1,6 +1,7 @@
 // twinrake-find: the command-line companion. Scans the folders it is given, in that order,
 // runs the program's own search, prints the groups, and with an action acts on every member of
 // a group but the one it keeps.
+#include <algorithm>
 #include <csignal>
 #include <string>
 #include <vector>
@@ -19,10 +20,11 @@
 
 namespace {
 
-// Scans every folder given, in order; gives how many of them could be listed. Relative folders
+// `given` made absolute, in order; each that cannot be is named and left out. Relative folders
 // are taken from where the user stands, never from anywhere else: all are made absolute before
 // the first scan, which makes the program's own folder current.
-int ScanFolders(twinrake::EngineState& state, const std::vector<std::string>& given) {
+std::vector<std::string> Absolute(twinrake::EngineState& state,
+                                  const std::vector<std::string>& given) {
     std::vector<std::string> folders;
     for (const std::string& folder : given) {
         std::string absolute;
@@ -33,11 +35,24 @@ int ScanFolders(twinrake::EngineState& state, const std::vector<std::string>& gi
             folders.push_back(std::move(absolute));
         }
     }
+    return folders;
+}
+
+// Scans the reference folders, then every other folder given, each once, in order; gives how
+// many of them could be listed. The references of `options` become absolute.
+int ScanFolders(twinrake::EngineState& state, cli::Options& options) {
+    options.references = Absolute(state, options.references);
+    std::vector<std::string> folders = options.references;
+    for (std::string& folder : Absolute(state, options.folders)) {
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end()) {
+            folders.push_back(std::move(folder));
+        }
+    }
     int listed = 0;
     for (const std::string& folder : folders) {
         // A folder that cannot be listed is named by the scan, through state.passedOver.
         if (twinrake::ScanFolder(state.fileCatalogue, state.programDirectory, folder,
-                                 state.passedOver, *state.progress)) {
+                                 state.passedOver, *state.progress, &options.filter)) {
             ++listed;
         }
     }
@@ -136,7 +151,7 @@ int main(int argc, char** argv) {
         progress.Clear();
         cli::Complain(item.path, item.reason);
     };
-    if (ScanFolders(state, options.folders) == 0) {
+    if (ScanFolders(state, options) == 0) {
         return cli::kNothingListed;
     }
     twinrake::FindDuplicates(state);

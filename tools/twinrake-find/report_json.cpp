@@ -16,6 +16,7 @@
 #include <windows.h>
 #endif
 
+#include "keeping.h"
 #include "report.h"
 
 namespace cli {
@@ -176,10 +177,17 @@ class JsonReportWriter final : public Report {
             if (k > 0) {
                 text_.push_back(',');
             }
-            AppendJsonMember(text_, twinrake::FullPath(member->directory(), member->name()));
-            if (!outcomes.empty()) {
-                text_.pop_back();  // the member's closing brace: what was done goes inside
-                AppendOutcome(outcomes[static_cast<size_t>(k)]);
+            const std::string path = twinrake::FullPath(*member);
+            AppendJsonMember(text_, path);
+            const bool reference = BelowReference(options_, path);
+            if (!outcomes.empty() || reference) {
+                text_.pop_back();  // the member's closing brace: what is said of it goes inside
+                if (reference) {
+                    text_.append(",\"reference\":true");
+                }
+                if (!outcomes.empty()) {
+                    AppendOutcome(outcomes[static_cast<size_t>(k)]);
+                }
                 text_.push_back('}');
             }
         }
@@ -190,7 +198,9 @@ class JsonReportWriter final : public Report {
 
     void Finish(uint64_t freed, bool stopped) override {
         out_.Write(first_ ? "]" : "\n]");
-        if (options_.action != Action::kNone) {
+        if (options_.action == Action::kTrash) {
+            out_.Write(",\"trashed\":" + std::to_string(freed));  // moved, not freed
+        } else if (options_.action != Action::kNone) {
             out_.Write(",\"freed\":" + std::to_string(freed));
         }
         if (stopped) {
@@ -209,7 +219,7 @@ class JsonReportWriter final : public Report {
             case Done::kActed:
             case Done::kWouldAct:
                 AppendJsonString(text_, ActionWord(options_.action, options_.dryRun));
-                if (options_.action != Action::kDelete) {
+                if (options_.action == Action::kLink || options_.action == Action::kReflink) {
                     text_.append(",\"kept_index\":" + std::to_string(outcome.keptBy));
                 }
                 break;
@@ -219,6 +229,12 @@ class JsonReportWriter final : public Report {
                 break;
             case Done::kNotReached:
                 text_.append("\"not reached\"");
+                break;
+            case Done::kReference:
+                text_.append("\"reference\"");
+                break;
+            case Done::kUntouched:
+                text_.append("\"untouched\"");
                 break;
         }
     }

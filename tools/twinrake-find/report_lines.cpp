@@ -3,11 +3,15 @@
 // on, "deleted PATH" or "linked PATH => KEPT"; with --null each part NUL-ended instead.
 #include <string>
 
+#include "keeping.h"
 #include "report.h"
 
 namespace cli {
 
 namespace {
+
+// Before the path of a member below a reference folder, in a listing.
+constexpr const char* kReferenceMark = "R ";
 
 class LinesReportWriter final : public Report {
   public:
@@ -36,7 +40,12 @@ class LinesReportWriter final : public Report {
         }
         auto member = group.firstMember;
         for (int32_t k = 0; k < group.memberCount; ++k, ++member) {
-            text_.append(twinrake::FullPath(member->directory(), member->name()));
+            const std::string path = twinrake::FullPath(*member);
+            if (BelowReference(options_, path)) {
+                // No path printed begins so: every one is absolute.
+                text_.append(kReferenceMark);
+            }
+            text_.append(path);
             text_.push_back(end_);
         }
         if (nulEnded_) {
@@ -48,7 +57,7 @@ class LinesReportWriter final : public Report {
                  const std::vector<MemberOutcome>& outcomes) {
         const std::string word = ActionWord(options_.action, options_.dryRun);
         // Which copy a link or shared blocks lead to.
-        const bool toKept = options_.action != Action::kDelete;
+        const bool toKept = options_.action == Action::kLink || options_.action == Action::kReflink;
         auto member = group.firstMember;
         for (int32_t k = 0; k < group.memberCount; ++k, ++member) {
             const MemberOutcome& outcome = outcomes[static_cast<size_t>(k)];

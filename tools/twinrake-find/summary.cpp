@@ -56,6 +56,9 @@ void PrintSummary(const twinrake::GroupList& groups, const Options& options,
                 Count(tally.acted, "file", "files") + ", ";
         if (options.action == Action::kReflink) {
             line += Bytes(tally.freed) + (options.dryRun ? " would be shared" : " now shared");
+        } else if (options.action == Action::kTrash) {
+            line += Bytes(tally.freed) + (options.dryRun ? " would be moved" : " moved") +
+                    " to the trash, nothing freed";
         } else {
             line += (options.dryRun ? "would free " : "freed ") + Bytes(tally.freed);
         }
