@@ -200,6 +200,23 @@ if [ "$find_status" -ne 1 ] || [ -e "$act/gone/c" ] || [ ! -e "$act/gone/ro" ] |
   failed=1
 fi
 chmod 644 "$act/gone/ro"
+# Without a Recycle Bin the shell would delete for good: the member stays, and says why.
+mkdir -p "$act/bin"
+printf same >"$act/bin/d"
+XDG_DATA_HOME="$build_x64/find.txt/none" run_find_in "$act" --trash keep bin
+if [ "$find_status" -ne 1 ] || [ ! -e "$act/bin/d" ] || ! grep -q 'd: not trashed: the trash .*Recycle.Bin' "$build_x64/find.err"; then
+  echo "-- twinrake-find.exe --trash without a bin ended with $find_status: $(cat "$build_x64/find.txt" "$build_x64/find.err")"
+  failed=1
+fi
+# The Recycle Bin takes the member; the kept copy stays where it was. Wine keeps it in the host's freedesktop.org trash, here one of its own.
+rm -rf "$build_x64/wine-data" && mkdir -p "$build_x64/wine-data"
+XDG_DATA_HOME="$build_x64/wine-data" run_find_in "$act" --trash --summary keep bin
+if [ "$find_status" -ne 0 ] || [ -e "$act/bin/d" ] || [ ! -e "$act/keep/a" ] ||
+  [ "$(cat "$build_x64/wine-data/Trash/files/d" 2>&1)" != same ] ||
+  ! grep -q 'moved to the trash' "$build_x64/find.err"; then
+  echo "-- twinrake-find.exe --trash ended with $find_status: $(cat "$build_x64/find.txt" "$build_x64/find.err")"
+  failed=1
+fi
 
 [ "$failed" -eq 0 ] && say "Windows tests passed"
 exit "$failed"

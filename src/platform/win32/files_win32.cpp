@@ -2,8 +2,9 @@
 // listed like folders and so descended; the scan itself refuses a folder that is already on
 // its descent path, which ends every loop such links can make. Files whose full path is too
 // long for the ANSI calls are opened and deleted through the wide calls with a \\?\ path.
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, which it builds on.
+#include <shellapi.h>
 
 #include <algorithm>
 #include <functional>
@@ -45,12 +46,18 @@ Error LastError() {
     return SystemError(static_cast<int>(GetLastError()));
 }
 
+// An ANSI text in the system's wide form.
+std::wstring Wide(const std::string& text) {
+    int length =
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+    return wide;
+}
+
 // The wide \\?\ form of an ANSI path, which the system takes at any length.
 std::wstring LongForm(const std::string& path) {
-    int length =
-        MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), wide.data(), length);
+    std::wstring wide = Wide(path);
     DWORD full = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
     if (full > 0) {
         std::wstring absolute(full, L'\0');
@@ -550,6 +557,46 @@ Error CheckUnchanged(Change change, const MemberFile& member, const KeptCopy* ke
     return HoldBoth(member, kept, change != Change::kShareBlocks, pair, &report);
 }
 
+namespace {
+
+// The shell's calls, loaded when they are first needed: a program that never trashes a file
+// never loads shell32.
+template <typename Call>
+Call ShellCall(const char* name) {
+    static HMODULE shell = LoadLibraryA("shell32.dll");
+    return shell != nullptr
+               ? reinterpret_cast<Call>(reinterpret_cast<void*>(GetProcAddress(shell, name)))
+               : nullptr;
+}
+
+// A drive without a Recycle Bin (a network share, many removable drives) makes the shell delete
+// for good, silently under the flags a program without a window needs: such a member stays.
+Error RecycleBinFor(const std::string& path, ChangeReport& report) {
+    using Query = HRESULT(WINAPI*)(LPCWSTR, LPSHQUERYRBINFO);
+    auto query = ShellCall<Query>("SHQueryRecycleBinW");
+    report.trash = "$Recycle.Bin";
+    if (query == nullptr) {
+        report.trashRefused = true;
+        return SystemError(ERROR_NOT_SUPPORTED);
+    }
+    std::string root(MAX_PATH + 1, '\0');
+    if (!GetVolumePathNameA(path.c_str(), root.data(), MAX_PATH)) {
+        report.trashRefused = true;
+        return LastError();
+    }
+    root.resize(strlen(root.c_str()));
+    report.trash = root + "$Recycle.Bin";
+    SHQUERYRBINFO held{};
+    held.cbSize = sizeof(held);
+    if (FAILED(query(Wide(root).c_str(), &held))) {
+        report.trashRefused = true;
+        return SystemError(ERROR_NOT_SUPPORTED);
+    }
+    return Error{};
+}
+
+}  // namespace
+
 Error ForecastChange(Change change, const MemberFile& member, const KeptCopy* kept,
                      ChangeReport& report) {
     HeldPair pair;
@@ -564,6 +611,9 @@ Error ForecastChange(Change change, const MemberFile& member, const KeptCopy* ke
             return SystemError(ERROR_NOT_SAME_DEVICE);
         }
         report.nameLimit = NameLimitOf(kept->path);
+    }
+    if (change == Change::kTrash) {
+        return RecycleBinFor(member.folder + "\\" + member.name, report);
     }
     return Error{};
 }
@@ -618,26 +668,23 @@ Error ReplaceWithLink(const MemberFile& member, const KeptCopy& kept, ChangeRepo
     return DeleteHeld(pair.member.handle);
 }
 
-// The Recycle Bin takes a file by its path, through the shell, loaded when it is needed.
+// The Recycle Bin takes a file by its path, through the shell.
 Error MoveToTrash(const MemberFile& member, const KeptCopy* kept, ChangeReport& report, Guarding) {
-    report.trash = "the Recycle Bin";
     HeldPair pair;
     if (Error error = HoldBoth(member, kept, true, pair, &report)) {
         return error;
     }
+    const std::string path = member.folder + "\\" + member.name;
+    if (Error error = RecycleBinFor(path, report)) {
+        return error;
+    }
     using Operation = int(WINAPI*)(LPSHFILEOPSTRUCTW);
-    HMODULE shell = LoadLibraryA("shell32.dll");
-    auto operate = shell != nullptr ? reinterpret_cast<Operation>(reinterpret_cast<void*>(
-                                          GetProcAddress(shell, "SHFileOperationW")))
-                                    : nullptr;
+    auto operate = ShellCall<Operation>("SHFileOperationW");
     if (operate == nullptr) {
         report.trashRefused = true;
         return SystemError(ERROR_NOT_SUPPORTED);
     }
-    const std::string path = member.folder + "\\" + member.name;
-    std::wstring from(
-        static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0)), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, from.data(), static_cast<int>(from.size()));
+    std::wstring from = Wide(path);
     from.push_back(L'\0');  // the list of paths ends with an empty one
     SHFILEOPSTRUCTW operation{};
     operation.wFunc = FO_DELETE;
