@@ -11,6 +11,7 @@ emptied before each run instead (root).
 
   python3 bench/cleanup.py --tree /tmp/twinrake-bench/b --find build/twinrake-find \\
       [--program before=/tmp/old/twinrake-find] [--runs 3] [--cold] [--actions link delete]
+      [--leave-out "hardlink -c"]
 """
 
 import argparse
@@ -90,6 +91,8 @@ def main():
     parser.add_argument("--actions", nargs="+", default=["link", "delete"])
     parser.add_argument("--scratch", default="/tmp/twinrake-cleanup-bench")
     parser.add_argument("--no-peers", action="store_true", help="time the twinrake-finds only")
+    parser.add_argument("--leave-out", action="append", default=[],
+                        help='a peer not to time, by its name here ("hardlink -c")')
     args = parser.parse_args()
     if args.cold and os.geteuid() != 0:
         sys.exit("cleanup.py: --cold empties the page cache, which needs root")
@@ -101,7 +104,8 @@ def main():
     for action in args.actions:
         programs = [(name, [path] + OURS[action]) for name, path in finds]
         programs += [(name, argv) for name, argv in PEERS[action].items()
-                     if shutil.which(argv[0]) and not args.no_peers]
+                     if shutil.which(argv[0]) and not args.no_peers and
+                     name not in args.leave_out]
         times = {name: [] for name, _ in programs}
         last = {}
         for _ in range(args.runs):

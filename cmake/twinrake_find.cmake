@@ -4,6 +4,7 @@ set(TWINRAKE_FIND_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/../tools/twinrake-find/options.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../tools/twinrake-find/output.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../tools/twinrake-find/actions.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/../tools/twinrake-find/group_actors.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../tools/twinrake-find/keeping.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../tools/twinrake-find/messages.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../tools/twinrake-find/report_lines.cpp

@@ -95,8 +95,55 @@ ino_t InodeOf(const std::string& path) {
     return stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
 }
 
+// A listing of the tree made before the real run, for a case that needs the groups' order.
+std::string& ListedBefore() {
+    static std::string listed;
+    return listed;
+}
+
 const std::vector<Case>& Cases() {
     static const std::vector<Case> cases = {
+        {"delete 600 groups on several threads, some members write-protected",
+         [](const TempTree& t, const TempTree& scratch, Mounts&, Invocation& run) {
+             for (int n = 0; n < 600; ++n) {
+                 const std::string bytes = Content(static_cast<uint32_t>(1000 + n), 100 + n % 7);
+                 t.Write(testing_support::Numbered("keep/", n), bytes);
+                 t.Write(testing_support::Numbered("other/", n), bytes);
+                 if (n % 37 == 5) {
+                     chmod(t.Path(testing_support::Numbered("other/", n)).c_str(), 0444);
+                 }
+             }
+             run.arguments = "--delete " + Folders(t);
+             ListedBefore() = testing_support::RunProgram(TWINRAKE_FIND, Folders(t), scratch).out;
+             return true;
+         },
+         1, ": not deleted: write-protected",
+         [](const TempTree& t, const Outcome& real) {
+             // Output and messages in the groups' order, the one a listing shows, as one
+             // thread gives them.
+             std::vector<std::string> deleted, left, wantDeleted, wantLeft;
+             std::istringstream listed(ListedBefore());
+             for (std::string line; std::getline(listed, line);) {
+                 if (line.find("/other/") != std::string::npos) {
+                     const bool protectedOne =
+                         std::stoi(line.substr(line.rfind('/') + 1)) % 37 == 5;
+                     (protectedOne ? wantLeft : wantDeleted).push_back(line);
+                 }
+             }
+             std::istringstream lines(real.out), messages(real.err);
+             for (std::string line; std::getline(lines, line);) {
+                 deleted.push_back(line.substr(line.find(' ') + 1));
+             }
+             for (std::string line; std::getline(messages, line);) {
+                 left.push_back(line.substr(15, line.find(": not") - 15));  // "twinrake-find: "
+             }
+             for (int n = 0; n < 600; ++n) {
+                 EXPECT_EQ(t.Exists(testing_support::Numbered("other/", n)), n % 37 == 5);
+                 EXPECT_TRUE(t.Exists(testing_support::Numbered("keep/", n)));
+             }
+             EXPECT_EQ(deleted, wantDeleted);
+             EXPECT_EQ(left, wantLeft);
+         }},
         {"delete, one copy write-protected",
          [](const TempTree& t, const TempTree&, Mounts&, Invocation& run) {
              Pair(t);

@@ -18,9 +18,10 @@ struct Buffers {
     ReadBuffer second{kBlockSize};
 };
 
-// The deletions run on the window's thread, one at a time.
+// One pair for each thread that compares: the window's deletions run on its own thread, the
+// command line's cleanup on a few.
 Buffers& SharedBuffers() {
-    static Buffers buffers;
+    thread_local Buffers buffers;
     return buffers;
 }
 

@@ -312,11 +312,19 @@ void ActOnGroup(const twinrake::EngineState& state, const twinrake::DuplicateGro
             SetKept(kept, k, *member);
             outcome = MemberOutcome{};
             outcome.keptBy = k;
-        } else if (outcome.done == Done::kLeft) {
+        }
+    }
+}
+
+void NameLeftMembers(const twinrake::DuplicateGroup& group, const Options& options,
+                     const std::vector<MemberOutcome>& outcomes) {
+    auto member = group.firstMember;
+    for (const MemberOutcome& outcome : outcomes) {
+        if (outcome.done == Done::kLeft) {
             Complain(twinrake::FullPath(*member), RefusedWord(options.action, options.dryRun) +
                                                       ": " + ReasonText(outcome, true));
         }
-        state.progress->StillRunning();
+        ++member;
     }
 }
 

@@ -41,9 +41,12 @@ struct MemberOutcome {
 extern volatile std::sig_atomic_t stopRequested;
 
 // Acts on every member of `group` but the kept one, in order, until a stop is requested.
-// `outcomes` receives one entry per member. Each member left alone is named on standard error.
+// `outcomes` receives one entry per member. Safe on several threads at once, one group each.
 void ActOnGroup(const twinrake::EngineState& state, const twinrake::DuplicateGroup& group,
                 const Options& options, std::vector<MemberOutcome>& outcomes);
+// Names on standard error each member of `group` that was left alone, with the reason.
+void NameLeftMembers(const twinrake::DuplicateGroup& group, const Options& options,
+                     const std::vector<MemberOutcome>& outcomes);
 
 // What the output calls an action: "deleted", or "would delete" in a dry run.
 std::string ActionWord(Action action, bool dryRun);

@@ -3,6 +3,7 @@
 // a group but the one it keeps.
 #include <algorithm>
 #include <csignal>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "catalogue/engine_state.h"
 #include "catalogue/scan.h"
 #include "detect/search.h"
+#include "group_actors.h"
 #include "messages.h"
 #include "options.h"
 #include "output.h"
@@ -102,6 +104,13 @@ class StopBetweenMembers {
     const bool acting_;
 };
 
+// Threads for the cleanup: the changes are the file system's work, which runs on every core;
+// a few groups are done before a second thread would have started.
+size_t CleanupThreads(size_t groups) {
+    constexpr size_t kGroupsPerThread = 32;
+    return std::max<size_t>(1, std::min({twinrake::Cores(), size_t{4}, groups / kGroupsPerThread}));
+}
+
 // Prints every group, acting on each first with an action; gives what was done.
 cli::ActionTally ReportGroups(const twinrake::EngineState& state, const cli::Options& options,
                               cli::Output& out, bool& stopped) {
@@ -110,14 +119,23 @@ cli::ActionTally ReportGroups(const twinrake::EngineState& state, const cli::Opt
     cli::ActionTally tally;
     std::vector<cli::MemberOutcome> outcomes;
     stopped = false;
-    for (const twinrake::DuplicateGroup& group : state.groupList) {
+    std::optional<cli::GroupActors> actors;
+    if (acting) {
+        actors.emplace(state, options, CleanupThreads(state.groupList.size()));
+    }
+    for (size_t index = 0; index < state.groupList.size(); ++index) {
+        const twinrake::DuplicateGroup& group = state.groupList[index];
         if (acting) {
-            // A reader that went away learns nothing of what more would be done.
-            if (cli::stopRequested != 0 || !out.Good()) {
+            // A reader that went away learns nothing of what more would be done; what the
+            // threads hold already is still counted.
+            if (!out.Good()) {
+                actors->Halt();
+            }
+            if (!actors->Take(index, outcomes)) {
                 stopped = true;
                 break;
             }
-            cli::ActOnGroup(state, group, options, outcomes);
+            cli::NameLeftMembers(group, options, outcomes);
             for (const cli::MemberOutcome& outcome : outcomes) {
                 tally.acted +=
                     outcome.done == cli::Done::kActed || outcome.done == cli::Done::kWouldAct;
