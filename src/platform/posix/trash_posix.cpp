@@ -1,4 +1,4 @@
-// Linux: where the trash of a file lies, by the freedesktop.org Trash specification, which every
+// Linux: where the trash of a file lies, as freedesktop.org lays the trash out, which every
 // desktop's file manager reads: the home trash ($XDG_DATA_HOME/Trash) for files on the home
 // trash's file system, else $topdir/.Trash/$UID (where $topdir/.Trash is a sticky folder of its
 // own) or $topdir/.Trash-$UID at the top of the file's own file system. A file never goes to a
