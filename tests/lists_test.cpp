@@ -50,6 +50,16 @@ TEST(FileCatalogue, NamesSurviveManyAppendsAndLongNames) {
     EXPECT_EQ(catalogue[779].name(), "file778");
     EXPECT_EQ(catalogue[20000].name(), "file19999");
     EXPECT_EQ(catalogue[20000].size, 19999);
+    // Each name keeps its length in front of it, seven bits a byte: the lengths where one
+    // more byte is needed, side by side.
+    const std::vector<size_t> lengths = {0, 1, 127, 128, 255, 16383, 16384, 0, 2};
+    for (size_t length : lengths) {
+        catalogue.Append(dir, std::string(length, static_cast<char>('a' + length % 26)), 1);
+    }
+    for (size_t i = 0; i < lengths.size(); ++i) {
+        EXPECT_EQ(catalogue[20001 + i].name(),
+                  std::string(lengths[i], static_cast<char>('a' + lengths[i] % 26)));
+    }
 }
 
 TEST(FileCatalogue, ClearEmptiesAndStartsAgainAtZero) {
@@ -68,11 +78,13 @@ TEST(FileCatalogue, ClearEmptiesAndStartsAgainAtZero) {
 
 // Two groups of three members, as a search lays them out.
 struct TwoGroups {
+    FileCatalogue catalogue;
     MemberList members;
     GroupList groups;
     TwoGroups() {
+        const CatalogueFolder* folder = catalogue.AddDirectory("/d");
         for (const char* name : {"a1", "a2", "a3", "b1", "b2", "b3"}) {
-            members.push_back({"/d", name});
+            members.emplace_back(catalogue.Append(folder, name, 1));
         }
         groups.push_back({3, members.begin()});
         groups.push_back({3, std::next(members.begin(), 3)});

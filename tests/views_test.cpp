@@ -19,16 +19,19 @@ class ViewsTest : public SessionTest {
     void Catalogue(const std::string& directory, const std::string& name, int32_t size) {
         state.fileCatalogue.Append(state.fileCatalogue.AddDirectory(directory), name, size);
     }
+    // Members show entries of a catalogue of their own, which leaves "Alle Dateien" as it is.
     void Group(const std::vector<std::pair<std::string, std::string>>& members) {
         auto first = state.memberList.end();
         for (const auto& [directory, name] : members) {
-            auto at = state.memberList.insert(state.memberList.end(), {directory, name});
+            const FileEntry& entry = grouped.Append(grouped.AddDirectory(directory), name, 1);
+            auto at = state.memberList.insert(state.memberList.end(), GroupMember(entry));
             if (first == state.memberList.end()) {
                 first = at;
             }
         }
         state.groupList.push_back({static_cast<int32_t>(members.size()), first});
     }
+    FileCatalogue grouped;
 };
 
 TEST_F(ViewsTest, AllFilesLinesWithSignedSizesAndCount) {

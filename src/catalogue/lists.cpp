@@ -25,23 +25,35 @@ std::string FullPath(std::string_view directory, std::string_view name) {
 
 const CatalogueFolder* FileCatalogue::AddDirectory(std::string_view directory,
                                                    const platform::FileIdentity& identity) {
-    return &directories_.emplace_back(CatalogueFolder{std::string(directory), identity});
+    const auto index = static_cast<uint32_t>(directories_.size());
+    return &directories_.emplace_back(CatalogueFolder{std::string(directory), identity, index});
 }
 
 const char* FileCatalogue::StoreName(std::string_view name) {
-    if (name.empty()) {
-        return "";
+    // The length in seven-bit groups, the lowest group last, just before the name, where
+    // FileEntry::name reads it backwards.
+    unsigned char length[10];
+    size_t groups = 0;
+    for (size_t rest = name.size(); groups == 0 || rest != 0; rest >>= 7) {
+        length[groups++] = static_cast<unsigned char>(rest & 0x7F);
     }
-    if (blockUsed_ + name.size() > blockSize_) {
-        size_t size = std::max(kNameBlockSize, name.size());
+    for (size_t i = 0; i + 1 < groups; ++i) {
+        length[i] |= 0x80;  // more groups lie further back
+    }
+    const size_t needed = groups + name.size();
+    if (blockUsed_ + needed > blockSize_) {
+        size_t size = std::max(kNameBlockSize, needed);
         nameBlocks_.push_back(std::make_unique_for_overwrite<char[]>(size));
         blockSize_ = size;
         blockUsed_ = 0;
     }
     char* at = nameBlocks_.back().get() + blockUsed_;
-    std::memcpy(at, name.data(), name.size());
-    blockUsed_ += name.size();
-    return at;
+    for (size_t i = 0; i < groups; ++i) {
+        at[i] = static_cast<char>(length[groups - 1 - i]);
+    }
+    std::memcpy(at + groups, name.data(), name.size());
+    blockUsed_ += needed;
+    return at + groups;
 }
 
 FileEntry& FileCatalogue::Append(const CatalogueFolder* folder, std::string_view name,
@@ -50,7 +62,6 @@ FileEntry& FileCatalogue::Append(const CatalogueFolder* folder, std::string_view
     entry.size = size;
     entry.folder_ = folder;
     entry.name_ = StoreName(name);
-    entry.nameLength_ = static_cast<uint32_t>(name.size());
     return entry;
 }
 
@@ -60,14 +71,6 @@ void FileCatalogue::Clear() {
     std::vector<std::unique_ptr<char[]>>().swap(nameBlocks_);
     blockUsed_ = 0;
     blockSize_ = 0;
-}
-
-GroupMember::GroupMember(std::string_view directory, std::string_view name)
-    : text_(std::make_unique_for_overwrite<char[]>(directory.size() + name.size())),
-      directoryLength_(static_cast<uint32_t>(directory.size())),
-      nameLength_(static_cast<uint32_t>(name.size())) {
-    std::memcpy(text_.get(), directory.data(), directory.size());
-    std::memcpy(text_.get() + directory.size(), name.data(), name.size());
 }
 
 DuplicateGroup* SelectGroup(GroupList& groups, int32_t index) {

@@ -26,24 +26,39 @@ std::string FullPath(std::string_view directory, std::string_view name);
 struct CatalogueFolder {
     std::string text;
     platform::FileIdentity identity;
+    uint32_t index = 0;  // its place among the catalogue's folders
 };
 
 // One catalogued file. Its texts live in the catalogue that holds it, which keeps a folder's
-// directory text once for all of its files; that keeps a large catalogue small.
+// directory text once for all of its files and each name with its length just before it;
+// that keeps a large catalogue small.
 class FileEntry {
   public:
     int64_t size = 0;  // the true size in bytes, as the listing gave it
 
     std::string_view directory() const { return folder_->text; }
-    std::string_view name() const { return {name_, nameLength_}; }
+    std::string_view name() const {
+        // The length stands just before the name, seven bits a byte, read backwards: one
+        // byte for every name below 128 bytes.
+        size_t length = 0;
+        const auto* at = reinterpret_cast<const unsigned char*>(name_);
+        for (unsigned shift = 0;; shift += 7) {
+            const unsigned char byte = *--at;
+            length |= size_t{byte & 0x7Fu} << shift;
+            if ((byte & 0x80u) == 0) {
+                break;
+            }
+        }
+        return {name_, length};
+    }
     // The identity of the folder that held the file when it was listed.
     const platform::FileIdentity& folderIdentity() const { return folder_->identity; }
+    const CatalogueFolder& folder() const { return *folder_; }
 
   private:
     friend class FileCatalogue;
     const CatalogueFolder* folder_ = nullptr;
     const char* name_ = nullptr;
-    uint32_t nameLength_ = 0;
 };
 
 class FileCatalogue {
@@ -64,6 +79,7 @@ class FileCatalogue {
     FileEntry& Append(const CatalogueFolder* folder, std::string_view name, int64_t size);
 
     int32_t Count() const { return static_cast<int32_t>(entries_.size()); }
+    size_t FolderCount() const { return directories_.size(); }
     bool Empty() const { return entries_.empty(); }
     FileEntry& operator[](size_t index) { return entries_[index]; }
     const FileEntry& operator[](size_t index) const { return entries_[index]; }
@@ -85,22 +101,21 @@ class FileCatalogue {
     size_t blockSize_ = 0;
 };
 
-// One file of a group: copies of its entry's texts, held in one allocation, since a search
-// may create many members.
+// One file of a group: its catalogue entry, whose texts it shows. The catalogue outlives its
+// groups (both are cleared together, and entries never move), and a search may find hundreds
+// of thousands of members, so none keeps texts of its own.
 class GroupMember {
   public:
-    GroupMember(std::string_view directory, std::string_view name);
-    std::string_view directory() const { return {text_.get(), directoryLength_}; }
-    std::string_view name() const { return {text_.get() + directoryLength_, nameLength_}; }
+    explicit GroupMember(const FileEntry& entry) : entry_(&entry) {}
+    std::string_view directory() const { return entry_->directory(); }
+    std::string_view name() const { return entry_->name(); }
 
     // The file as the search compared it (its folder, identity, length and last write), so
     // that a deletion can tell it is still the file that was shown.
     platform::ExpectedFile compared;
 
   private:
-    std::unique_ptr<char[]> text_;
-    uint32_t directoryLength_ = 0;
-    uint32_t nameLength_ = 0;
+    const FileEntry* entry_;
 };
 
 // The full path of a catalogued file or of a member: FullPath of its directory and name.

@@ -238,8 +238,7 @@ void AppendGroup(EngineState& state, const IdenticalSet& set) {
     MemberList::iterator first = state.memberList.end();
     for (const SetMember& found : set) {
         const FileEntry& file = state.fileCatalogue[found.entry];
-        auto member = state.memberList.insert(state.memberList.end(),
-                                              GroupMember(file.directory(), file.name()));
+        auto member = state.memberList.insert(state.memberList.end(), GroupMember(file));
         member->compared =
             platform::ExpectedFile{file.folderIdentity(), found.stamp.identity, found.stamp.length,
                                    found.stamp.modified, found.stamp.changed};
