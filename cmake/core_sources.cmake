@@ -9,6 +9,7 @@ set(TWINRAKE_ENGINE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/../src/catalogue/scan_filter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../src/detect/cleanup.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../src/detect/compare.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/../src/detect/held_folders.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../src/detect/identical_sets.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../src/detect/open_budget.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../src/detect/search.cpp

@@ -18,7 +18,8 @@ twinrake_add_core_libraries()
 
 set(TWINRAKE_WIN32_DIR ${PROJECT_SOURCE_DIR}/src/platform/win32)
 
-add_library(twinrake_win32_files STATIC ${TWINRAKE_WIN32_DIR}/files_win32.cpp)
+add_library(twinrake_win32_files STATIC ${TWINRAKE_WIN32_DIR}/files_win32.cpp
+                                       ${PROJECT_SOURCE_DIR}/src/platform/no_held_folders.cpp)
 target_include_directories(twinrake_win32_files PUBLIC ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(twinrake_win32_files PRIVATE twinrake_warnings)
 

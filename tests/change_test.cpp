@@ -234,6 +234,39 @@ TEST_F(ChangeTest, FolderChangedBetweenItsListingAndTheLookAtItsEntries) {
     }
 }
 
+// A folder the search holds open, replaced by another of the same name once one of its files
+// has been read: its other file is then read in the folder held (the old one), but a group
+// names files by their paths, and those now name other bytes. No file of it joins a group;
+// its copies elsewhere still group.
+TEST_F(ChangeTest, FolderReplacedWhileTheSearchHoldsItGroupsNothingOfIt) {
+    if (platform::FolderHoldBudget() == 0) {
+        GTEST_SKIP() << "the descriptor limit leaves no room to hold folders";
+    }
+    TempTree tree;
+    tree.Write("a/p", Content(41, 5000));
+    tree.Write("a/x", Content(42, 6000));
+    tree.Write("b/y", Content(42, 6000));
+    tree.Write("c/q", Content(41, 5000));
+    tree.Write("d/z", Content(42, 6000));
+    AgeAll(tree.root());
+    const std::set<uint64_t> inFolder = {InodeOf(tree.Path("a/p")), InodeOf(tree.Path("a/x"))};
+    std::atomic<bool> done{false};
+    platform::test::SetAfterRead([&](uint64_t inode, int64_t) {
+        if (inFolder.count(inode) != 0 && !done.exchange(true)) {
+            std::filesystem::rename(tree.Path("a"), tree.Path("a.old"));
+            tree.Write("a/p", Content(43, 5000));
+            tree.Write("a/x", Content(44, 6000));
+        }
+    });
+    for (const char* folder : {"a", "b", "c", "d"}) {
+        ScanFolder(state.fileCatalogue, state.programDirectory, tree.Path(folder));
+    }
+    FindDuplicates(state, SearchTuning{1});  // one size after the other
+    platform::test::SetAfterRead(nullptr);
+    ASSERT_TRUE(done.load());
+    EXPECT_EQ(GroupsOf(state), (Groups{{tree.Path("b/y"), tree.Path("d/z")}}));
+}
+
 // Whether reading the start of `path` would have to wait for the disk, as a read that must not
 // wait tells (a file system that cannot tell, or keeps files in memory, never does).
 bool OutOfCache(const std::string& path) {

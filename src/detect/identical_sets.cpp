@@ -39,6 +39,7 @@
 
 #include "catalogue/lists.h"
 #include "detect/compare.h"
+#include "detect/held_folders.h"
 
 namespace twinrake {
 
@@ -140,7 +141,13 @@ class OpenedFile {
         return *this;
     }
 
-    platform::Error Open() {
+    // Opens the file in its folder where `folders` hold that, else by its path.
+    platform::Error Open(HeldFolders* folders) {
+        const platform::HeldFolder* folder =
+            folders != nullptr && file_->folder != nullptr ? folders->For(*file_->folder) : nullptr;
+        if (folder != nullptr) {
+            return platform::OpenForReadingIn(folder, std::string(file_->name), handle_, stamp_);
+        }
         return platform::OpenForReading(FullPath(file_->directory, file_->name), handle_, stamp_);
     }
     const SizeClassFile* File() const { return file_; }
@@ -148,7 +155,9 @@ class OpenedFile {
     const platform::FileStamp& Stamp() const { return stamp_; }
 
     // Whether the file, read to its end, is still the version that was opened: its path
-    // still names it, and nothing about it changed.
+    // still names it, and nothing about it changed. Asked of the whole path even where the
+    // file was opened in its held folder: that folder may have moved since, and a group
+    // names its files by their paths.
     bool UnchangedByPath() const {
         platform::FileStamp now;
         return !platform::StampOfPath(FullPath(file_->directory, file_->name), now) &&
@@ -409,7 +418,7 @@ class SizeReader {
         Aliases aliases(files.size());
         for (const SizeClassFile* file : files) {
             OpenedFile candidate(file);
-            if (platform::Error error = candidate.Open()) {
+            if (platform::Error error = candidate.Open(shared_.folders)) {
                 if (error.Is(platform::ErrorKind::NoHandles) && !shared_.openFiles.GivenUp()) {
                     opened = open.size();
                     return false;
@@ -517,7 +526,7 @@ class SizeReader {
     platform::Error OpenAlone(OpenedFile& file, BudgetLease& lease) {
         for (;;) {
             lease.Take(1);
-            platform::Error error = file.Open();
+            platform::Error error = file.Open(shared_.folders);
             if (!error) {
                 return error;
             }

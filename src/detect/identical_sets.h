@@ -15,12 +15,15 @@
 
 namespace twinrake {
 
+struct CatalogueFolder;
+
 // A file of one size, its texts those of its catalogue entry: a size may have thousands of
 // files, and many readers hold one each.
 struct SizeClassFile {
     uint32_t entry;  // catalogue index
     std::string_view directory;
     std::string_view name;
+    const CatalogueFolder* folder = nullptr;  // none: the file is only ever opened by its path
 };
 
 // A file of a set, with its stamp as it was read.

@@ -8,7 +8,9 @@
 //     3. SearchReaders: reader threads (ReaderPool: one per core from memory, sixteen per core
 //        once reads wait for the disk, one on a disk that turns) take the jobs in ReadingOrder
 //        and split each size into sets of identical files (IdenticalSets, identical_sets.h);
-//        a reader with no size left joins the digests of a large one (SharedWork)
+//        a reader with no size left joins the digests of a large one (SharedWork); files are
+//        opened by name in their folders, held open for the search (HeldFolders) while the
+//        descriptor limit leaves room
 //     4. CollectInCatalogueOrder: walks the catalogue as the plain pairwise search would,
 //        waits for a size's job when the turn of its first file comes, and appends each set
 //        as a group when the turn of its first member comes; it alone tells `progress`
@@ -28,6 +30,7 @@
 
 #include "catalogue/reader_pool.h"
 #include "detect/compare.h"
+#include "detect/held_folders.h"
 #include "detect/identical_sets.h"
 #include "platform/files.h"
 
@@ -39,23 +42,24 @@ namespace {
 // of one size stand side by side here, the first of them first, without a walk over the
 // whole catalogue for every file.
 struct SizeIndex {
-    std::vector<uint32_t> order;     // catalogue indexes
-    std::vector<uint32_t> position;  // catalogue index -> place in `order`
+    std::vector<uint32_t> order;  // catalogue indexes
 };
 
 SizeIndex BuildSizeIndex(const FileCatalogue& catalogue) {
     SizeIndex index;
-    index.position.assign(static_cast<size_t>(catalogue.Count()), 0);
-    for (uint32_t i = 0; i < index.position.size(); ++i) {
+    const auto count = static_cast<uint32_t>(catalogue.Count());
+    size_t sized = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        sized += catalogue[i].size > 0 ? 1 : 0;
+    }
+    index.order.reserve(sized);  // a million files: no second copy while it grows
+    for (uint32_t i = 0; i < count; ++i) {
         if (catalogue[i].size > 0) {
             index.order.push_back(i);
         }
     }
     std::stable_sort(index.order.begin(), index.order.end(),
                      [&](uint32_t a, uint32_t b) { return catalogue[a].size < catalogue[b].size; });
-    for (uint32_t at = 0; at < index.order.size(); ++at) {
-        index.position[index.order[at]] = at;
-    }
     return index;
 }
 
@@ -72,23 +76,27 @@ struct SizeClassJob {
 
 // One job per size with two or more files, in the catalogue order of their first files.
 std::deque<SizeClassJob> MakeJobs(const FileCatalogue& catalogue, const SizeIndex& index) {
-    std::deque<SizeClassJob> jobs;
-    for (uint32_t r = 0; r < static_cast<uint32_t>(catalogue.Count()); ++r) {
-        const uint32_t begin = index.position[r];
-        const int64_t size = catalogue[r].size;
-        if (size <= 0 || (begin > 0 && catalogue[index.order[begin - 1]].size == size)) {
-            continue;  // not the first file of its size
-        }
-        uint32_t end = begin + 1;
-        while (end < index.order.size() && catalogue[index.order[end]].size == size) {
-            ++end;
+    struct Span {
+        uint32_t head, begin, end;
+    };
+    std::vector<Span> spans;
+    const auto files = static_cast<uint32_t>(index.order.size());
+    for (uint32_t begin = 0, end = 0; begin < files; begin = end) {
+        const int64_t size = catalogue[index.order[begin]].size;
+        for (end = begin + 1; end < files && catalogue[index.order[end]].size == size; ++end) {
         }
         if (end - begin >= 2) {
-            SizeClassJob& job = jobs.emplace_back();
-            job.head = r;
-            job.begin = begin;
-            job.end = end;
+            spans.push_back({index.order[begin], begin, end});  // ties in catalogue order
         }
+    }
+    std::sort(spans.begin(), spans.end(),
+              [](const Span& a, const Span& b) { return a.head < b.head; });
+    std::deque<SizeClassJob> jobs;
+    for (const Span& span : spans) {
+        SizeClassJob& job = jobs.emplace_back();
+        job.head = span.head;
+        job.begin = span.begin;
+        job.end = span.end;
     }
     return jobs;
 }
@@ -131,6 +139,9 @@ constexpr size_t kBlockSlots = 2 * kMaxOpenFiles * 4096 / BlockMemory::kSlot;
 // A reader's list of a size's files beyond this many goes after the size.
 constexpr size_t kFilesKept = 1024;
 
+// How many small sizes the caller waits for at once, once it has caught up with the readers.
+constexpr size_t kWaitedRun = 64;
+
 // Reads the sizes' files on as many threads as the disk wants, in ReadingOrder, while the
 // calling thread keeps the window's progress bars; the window is only ever touched from the
 // calling thread.
@@ -144,10 +155,11 @@ class SearchReaders {
           order_(ReadingOrder(jobs, catalogue, spinning)),
           budget_(platform::OpenFileBudget()),
           blocks_(kBlockSlots),
+          folders_(catalogue, std::min(platform::FolderHoldBudget(), catalogue.FolderCount())),
           pool_(
               SearchThreads(), spinning, [this] { Work(); },
               static_cast<size_t>(std::max(tuning.readers, 0))),
-          shared_{budget_, blocks_, work_, pool_.Pace()} {
+          shared_{budget_, blocks_, work_, pool_.Pace(), &folders_} {
         if (jobs_.empty()) {
             return;  // no reader at all without a size
         }
@@ -159,18 +171,24 @@ class SearchReaders {
     SearchReaders(const SearchReaders&) = delete;
     SearchReaders& operator=(const SearchReaders&) = delete;
 
-    // Waits until `job` is read; meanwhile the current size's share follows its reading when
-    // `showProgress`. A size that was read while the window walked the catalogue shows
+    // Waits until job `index` is read; meanwhile the current size's share follows its reading
+    // when `showProgress`. A size that was read while the window walked the catalogue shows
     // nothing: its bar would only jump to the end and back, and painting that for thousands
     // of sizes would cost the window more than the reading.
-    void WaitFor(SizeClassJob& job, bool showProgress, Progress& progress) {
+    void WaitFor(size_t index, bool showProgress, Progress& progress) {
+        SizeClassJob& job = jobs_[index];
         std::unique_lock lock(mutex_);
         if (job.done) {
             return;
         }
+        // Woken for every small size, the caller would take turns with the readers thousands
+        // of times a second; it waits for a run of sizes instead, unless it shows this one.
+        const size_t last = showProgress ? index : std::min(index + kWaitedRun, jobs_.size()) - 1;
+        waitingFor_ = index;
+        wakeAt_ = last;
         // What the window does with it must not hold up the readers.
         WaitTelling(
-            lock, finished_, [&] { return job.done; },
+            lock, finished_, [&] { return job.done && jobs_[last].done; },
             [&] {
                 progress.SizesRead(Finished());
                 if (showProgress) {
@@ -193,24 +211,29 @@ class SearchReaders {
             files.clear();
             for (uint32_t k = job.begin; k < job.end; ++k) {
                 uint32_t entry = index_.order[k];
-                files.push_back({entry, catalogue_[entry].directory(), catalogue_[entry].name()});
+                const FileEntry& file = catalogue_[entry];
+                files.push_back({entry, file.directory(), file.name(), &file.folder()});
             }
             SizeClassResult result =
                 IdenticalSets(files, catalogue_[job.head].size, job.progress, shared_);
             if (files.capacity() > kFilesKept) {
                 std::vector<SizeClassFile>().swap(files);  // many readers would each keep it
             }
+            bool awaited = false;
             {
                 std::lock_guard lock(mutex_);
                 job.sets = std::move(result.sets);
                 job.passed = std::move(result.passed);
                 job.done = true;
+                awaited = order_[at] == waitingFor_ || order_[at] == wakeAt_;
             }
             if (finishedCount_.fetch_add(1, std::memory_order_relaxed) + 1 ==
                 static_cast<int64_t>(jobs_.size())) {
                 work_.Close();
             }
-            finished_.notify_all();
+            if (awaited) {
+                finished_.notify_all();
+            }
         }
         // No size left to take: help the readers still at work, until every size is read.
         while (Finished() < static_cast<int64_t>(jobs_.size())) {
@@ -224,11 +247,14 @@ class SearchReaders {
     const std::vector<size_t> order_;
     OpenBudget budget_;
     BlockMemory blocks_;
+    HeldFolders folders_;
     SharedWork work_;
     std::atomic<size_t> next_{0};
     std::atomic<int64_t> finishedCount_{0};
     std::mutex mutex_;
     std::condition_variable finished_;
+    size_t waitingFor_ = SIZE_MAX;  // the jobs the caller waits for, guarded by mutex_
+    size_t wakeAt_ = SIZE_MAX;
     ReaderPool pool_;
     SharedReading shared_;
 };
@@ -275,8 +301,8 @@ void CollectInCatalogueOrder(EngineState& state, std::deque<SizeClassJob>& jobs,
     for (uint32_t r = 0; r < static_cast<uint32_t>(total); ++r) {
         progress.CurrentSizeShare(0);
         if (nextJob < jobs.size() && jobs[nextJob].head == r) {
-            SizeClassJob& job = jobs[nextJob++];
-            readers.WaitFor(job, catalogue[r].size >= kProgressThreshold, progress);
+            SizeClassJob& job = jobs[nextJob];
+            readers.WaitFor(nextJob++, catalogue[r].size >= kProgressThreshold, progress);
             TellPassed(state, job.passed);
             for (IdenticalSet& set : job.sets) {
                 pending.emplace(set.front().entry, std::move(set));

@@ -69,12 +69,15 @@ class SharedWork {
     bool closed_ = false;
 };
 
+class HeldFolders;
+
 // What all readers of one search share.
 struct SharedReading {
     OpenBudget& openFiles;
     BlockMemory& blocks;
     SharedWork& work;
-    DiskPace& pace;  // told how long each read takes
+    DiskPace& pace;                  // told how long each read takes
+    HeldFolders* folders = nullptr;  // none: every file is opened by its path
 };
 
 }  // namespace twinrake

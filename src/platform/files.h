@@ -178,6 +178,24 @@ Error StampOfPath(const std::string& path, FileStamp& stamp);
 
 void CloseFile(OpenFile* file);
 
+// A folder held open, so that the files in it are opened and looked at by their names alone:
+// the system then walks no path from the root for each of them.
+struct HeldFolder;
+
+// How many folders the search may hold open besides its files (OpenFileBudget): what the
+// limit in force leaves after both; 0 where the platform holds none.
+size_t FolderHoldBudget();
+
+// Holds `folder` when it is still the folder with `identity` (Changed when another is there
+// now); Unsupported where the platform holds no folders.
+Error HoldFolder(const std::string& folder, const FileIdentity& identity, HeldFolder*& held);
+void ReleaseFolder(HeldFolder* held);
+
+// OpenForReading for the file `name` of a held folder. Like that, it may run on several
+// threads at once, also on one folder.
+Error OpenForReadingIn(const HeldFolder* folder, const std::string& name, OpenFile*& file,
+                       FileStamp& stamp);
+
 // Whether `path` lies on a disk that turns, which reads fastest one request at a time and in
 // the order of its blocks. A virtual disk says it turns whatever backs it and counts as not;
 // so does anything unknown.

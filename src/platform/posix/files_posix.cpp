@@ -398,9 +398,13 @@ Error ReadFolder(const std::string& folder, const std::string& pattern, FolderLi
     return Error{};
 }
 
-Error OpenForReading(const std::string& path, OpenFile*& file, FileStamp& stamp) {
-    // O_NONBLOCK keeps a FIFO from blocking the open; such files are refused below.
-    int fd = OpenAnyLength(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
+namespace {
+
+// O_NONBLOCK keeps a FIFO from blocking the open; such files are refused in TakeOpened.
+constexpr int kReadingFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW;
+
+// Makes the descriptor `fd` of a file just opened for reading an OpenFile, or closes it.
+Error TakeOpened(int fd, OpenFile*& file, FileStamp& stamp) {
     if (fd < 0) {
         return LastError();
     }
@@ -425,6 +429,12 @@ Error OpenForReading(const std::string& path, OpenFile*& file, FileStamp& stamp)
     file->inode = stamp.identity.index;
 #endif
     return Error{};
+}
+
+}  // namespace
+
+Error OpenForReading(const std::string& path, OpenFile*& file, FileStamp& stamp) {
+    return TakeOpened(OpenAnyLength(path, kReadingFlags), file, stamp);
 }
 
 namespace {
@@ -518,6 +528,52 @@ void CloseFile(OpenFile* file) {
         close(file->fd);
         delete file;
     }
+}
+
+struct HeldFolder {
+    int fd;
+};
+
+size_t FolderHoldBudget() {
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return 0;
+    }
+    const size_t taken = OpenDescriptors() + kReserve + kMostUseful;
+    const auto allowed = static_cast<size_t>(limit.rlim_cur);
+    return allowed > taken ? allowed - taken : 0;
+}
+
+Error HoldFolder(const std::string& folder, const FileIdentity& identity, HeldFolder*& held) {
+    int fd = OpenAnyLength(folder.empty() ? "/" : folder, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return LastError();
+    }
+    struct stat info;
+    Error error;
+    if (fstat(fd, &info) != 0) {
+        error = LastError();
+    } else if (StampOf(info).identity != identity) {
+        error = Failed(ErrorKind::Changed);
+    }
+    if (error) {
+        close(fd);
+        return error;
+    }
+    held = new HeldFolder{fd};
+    return Error{};
+}
+
+void ReleaseFolder(HeldFolder* held) {
+    if (held != nullptr) {
+        close(held->fd);
+        delete held;
+    }
+}
+
+Error OpenForReadingIn(const HeldFolder* folder, const std::string& name, OpenFile*& file,
+                       FileStamp& stamp) {
+    return TakeOpened(openat(folder->fd, name.c_str(), kReadingFlags), file, stamp);
 }
 
 bool OnSpinningDisk(const std::string& path) {
