@@ -37,6 +37,10 @@ namespace twinrake {
 namespace {
 
 constexpr size_t kReadAhead = 1024;
+// How many read listings the walk waits for once it has caught up with the readers, and for
+// how long at most once the one it needs is read.
+constexpr size_t kWalkRun = 32;
+constexpr std::chrono::milliseconds kWalkPatience{5};
 
 // One reader per core from memory, more once the disk sets the pace.
 ReaderCounts ListingThreads() {
@@ -126,14 +130,18 @@ class ListingReaders {
     }
 
     // Waits until `folder` is read, telling `progress` meanwhile; the listing is the walk's
-    // from then on.
+    // from then on. Once it has had to wait, the walk waits for a run of listings: woken for
+    // each, it would take turns with the readers tens of thousands of times.
     void WaitFor(Folder* folder, Progress& progress) {
         std::unique_lock lock(mutex_);
-        wanted_ = folder;
-        changed_.notify_all();
-        WaitTelling(
-            lock, changed_, [&] { return folder->read; }, [&] { progress.StillRunning(); });
-        wanted_ = nullptr;
+        if (!folder->read) {
+            wanted_ = folder;
+            waitSince_ = std::chrono::steady_clock::now();
+            changed_.notify_all();
+            WaitTelling(
+                lock, walkMayGo_, [&] { return WalkMayGo(); }, [&] { progress.StillRunning(); });
+            wanted_ = nullptr;
+        }
         --waiting_;
         changed_.notify_all();
     }
@@ -148,6 +156,15 @@ class ListingReaders {
             pool_.StartUpTo(before + (queued_.size() - idle_));
             idle_ += pool_.Started() - before;  // each counts itself once it runs
         }
+    }
+
+    // Whether the walk, waiting for `wanted_`, should go on: it is read, and a run of listings
+    // waits for the walk, or the readers have nothing more in hand, or they are slow enough
+    // that the window would show the count standing still. Called with the lock held.
+    bool WalkMayGo() const {
+        return wanted_->read &&
+               (waiting_ >= kWalkRun || (queued_.empty() && busy_ == 0) || outOfHandles_ ||
+                std::chrono::steady_clock::now() - waitSince_ >= kWalkPatience);
     }
 
     bool MayTake() const {
@@ -191,6 +208,9 @@ class ListingReaders {
             }
             StartReaderIfUseful();
             changed_.notify_all();
+            if (wanted_ != nullptr && WalkMayGo()) {
+                walkMayGo_.notify_one();
+            }
         }
     }
 
@@ -257,9 +277,11 @@ class ListingReaders {
     const size_t rootLength_;
     std::mutex mutex_;
     std::condition_variable changed_;
+    std::condition_variable walkMayGo_;  // only the walk waits on it
     std::set<Folder*, WalkOrder> queued_;
     const Folder* wanted_ = nullptr;  // the folder the walk waits for
-    size_t waiting_ = 0;              // read, and not yet taken by the walk
+    std::chrono::steady_clock::time_point waitSince_;
+    size_t waiting_ = 0;  // read, and not yet taken by the walk
     size_t idle_ = 0;
     size_t busy_ = 0;
     bool outOfHandles_ = false;
