@@ -146,7 +146,7 @@ class OpenedFile {
         const platform::HeldFolder* folder =
             folders != nullptr && file_->folder != nullptr ? folders->For(*file_->folder) : nullptr;
         if (folder != nullptr) {
-            return platform::OpenForReadingIn(folder, std::string(file_->name), handle_, stamp_);
+            return platform::OpenForReadingIn(folder, file_->name, handle_, stamp_);
         }
         return platform::OpenForReading(FullPath(file_->directory, file_->name), handle_, stamp_);
     }

@@ -193,7 +193,7 @@ void ReleaseFolder(HeldFolder* held);
 
 // OpenForReading for the file `name` of a held folder. Like that, it may run on several
 // threads at once, also on one folder.
-Error OpenForReadingIn(const HeldFolder* folder, const std::string& name, OpenFile*& file,
+Error OpenForReadingIn(const HeldFolder* folder, std::string_view name, OpenFile*& file,
                        FileStamp& stamp);
 
 // Whether `path` lies on a disk that turns, which reads fastest one request at a time and in

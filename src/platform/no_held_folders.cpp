@@ -13,7 +13,7 @@ Error HoldFolder(const std::string&, const FileIdentity&, HeldFolder*&) {
 
 void ReleaseFolder(HeldFolder*) {}
 
-Error OpenForReadingIn(const HeldFolder*, const std::string&, OpenFile*&, FileStamp&) {
+Error OpenForReadingIn(const HeldFolder*, std::string_view, OpenFile*&, FileStamp&) {
     return Failed(ErrorKind::Unsupported);
 }
 

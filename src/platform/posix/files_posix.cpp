@@ -571,9 +571,16 @@ void ReleaseFolder(HeldFolder* held) {
     }
 }
 
-Error OpenForReadingIn(const HeldFolder* folder, const std::string& name, OpenFile*& file,
+Error OpenForReadingIn(const HeldFolder* folder, std::string_view name, OpenFile*& file,
                        FileStamp& stamp) {
-    return TakeOpened(openat(folder->fd, name.c_str(), kReadingFlags), file, stamp);
+    // A name of a listing is at most NAME_MAX bytes: ended on the stack, not on the heap.
+    char ended[NAME_MAX + 1];
+    if (name.size() > NAME_MAX) {
+        return SystemError(ENAMETOOLONG);
+    }
+    std::memcpy(ended, name.data(), name.size());
+    ended[name.size()] = '\0';
+    return TakeOpened(openat(folder->fd, ended, kReadingFlags), file, stamp);
 }
 
 bool OnSpinningDisk(const std::string& path) {
