@@ -231,6 +231,10 @@ def search_benchmark(args, name, tree, workdir):
             os.makedirs(cwd, exist_ok=True)  # rdfind and rmlint write their reports here
             if args.cold:
                 drop_caches()
+            elif round_no > 0 or tool != tools[0]:
+                # Read again before every run: a machine may page out what stayed untouched
+                # for a while (DAMON's pageout here), which a warm run must not meet.
+                warm(tree)
             r = run(search_argv(tool, args.build, tree), cwd, args.timeout, out)
             runs[tool].append(r)
             if keep and r.status != "timeout":
