@@ -1,5 +1,6 @@
 // twinrake: the desktop program on Linux. When it can reach no display it says so in one line
 // and stops with status 1.
+#include <malloc.h>
 #include <xcb/xcb.h>
 
 #include <QApplication>
@@ -76,6 +77,10 @@ QIcon BuiltInIcon() {
 }  // namespace
 
 int main(int, char** argv) {
+    // All threads allocate from one heap: the scan's and the search's readers each kept a
+    // heap of their own, which at a million files held about 28 MiB the window never used
+    // again, for about 4 % of the time.
+    mallopt(M_ARENA_MAX, 1);
     if (!IsSet("DISPLAY") && !IsSet("WAYLAND_DISPLAY") && !IsSet("QT_QPA_PLATFORM")) {
         NoDisplay("no display found (DISPLAY and WAYLAND_DISPLAY are not set)");
     }
