@@ -1,5 +1,6 @@
 #include "results/views.h"
 
+#include <charconv>
 #include <string>
 #include <utility>
 
@@ -32,14 +33,33 @@ void ResetViews() {
 // list of a million lines takes a while to make.
 constexpr uint32_t kLinesBetweenBreaths = 8192;
 
+// The characters of `value` written in decimal, its sign included.
+size_t DecimalLength(int64_t value) {
+    size_t length = value < 0 ? 2 : 1;
+    for (uint64_t rest = value < 0 ? 0 - static_cast<uint64_t>(value)
+                                   : static_cast<uint64_t>(value);
+         rest >= 10; rest /= 10) {
+        ++length;
+    }
+    return length;
+}
+
 void RefreshAllFilesView(const EngineState& state) {
     platform::ClearLines(LstAllFiles);
     platform::LineBatch lines;
+    // Room for every line at once: grown as it is filled, a million lines' text would stand
+    // in memory up to three times over while it is copied to larger room and trimmed.
+    size_t length = 0;
+    for (const FileEntry& entry : state.fileCatalogue) {
+        length += entry.name().size() + DecimalLength(entry.size) + 4;  // " (", ")", the end
+    }
+    lines.text.reserve(length);
     uint32_t made = 0;
+    char digits[24];
     for (const FileEntry& entry : state.fileCatalogue) {
         lines.text.append(entry.name());
         lines.text.append(" (");
-        lines.text.append(std::to_string(entry.size));
+        lines.text.append(digits, std::to_chars(digits, digits + sizeof digits, entry.size).ptr);
         lines.text.push_back(')');
         lines.EndLine();
         if (++made % kLinesBetweenBreaths == 0) {
