@@ -305,6 +305,32 @@ QString UnusedDisplay() {
     }
 }
 
+// A list of many lines finds each of them however lines before it were removed: at the first
+// line, around every sixteenth (where a list keeps its marks), and at the last.
+TEST_F(WindowTest, ManyLinesStayInOrderThroughRemovalsAnywhere) {
+    Strings expected;
+    platform::LineBatch batch;
+    for (int i = 0; i < 50; ++i) {
+        expected.push_back(std::string(static_cast<size_t>(i % 7), 'x') + std::to_string(i));
+        batch.Add(expected.back());
+    }
+    platform::AppendLines(LstAllFiles, std::move(batch));
+    platform::AppendLine(LstAllFiles, "after");  // one more, appended on its own
+    expected.push_back("after");
+    for (int row : {0, 15, 16, 17, 31, 44, 32, 0, 16}) {
+        SCOPED_TRACE(row);
+        platform::RemoveLine(LstAllFiles, row);
+        expected.erase(expected.begin() + row);
+        ASSERT_EQ(Lines(LstAllFiles), expected);
+    }
+    platform::RemoveLine(LstAllFiles, static_cast<int32_t>(expected.size()) - 1);
+    expected.pop_back();
+    EXPECT_EQ(Lines(LstAllFiles), expected);
+    platform::AppendLine(LstAllFiles, "last");
+    expected.push_back("last");
+    EXPECT_EQ(Lines(LstAllFiles), expected);
+}
+
 TEST(Program, WithoutADisplayItCanReachSaysSoInOneLineAndFails) {
     // No display at all; an X display that nobody serves (a stale DISPLAY, ssh without X).
     for (const QString& display : {QString(), UnusedDisplay()}) {

@@ -8,7 +8,7 @@
 namespace platform::qt {
 
 int LineModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(starts_.size());
+    return parent.isValid() ? 0 : count_;
 }
 
 QVariant LineModel::data(const QModelIndex& index, int role) const {
@@ -45,21 +45,28 @@ void LineModel::Append(LineBatch lines) {
     } else {
         text_.append(lines.text);
     }
-    starts_.reserve(starts_.size() + count);
     for (size_t at = base; at < text_.size(); at = text_.find('\0', at) + 1) {
-        starts_.push_back(at);
+        if (count_++ % kMarkEvery == 0) {
+            marks_.push_back(at);
+        }
     }
     endInsertRows();
 }
 
 void LineModel::Remove(int row) {
     beginRemoveRows(QModelIndex(), row, row);
-    size_t begin = starts_[static_cast<size_t>(row)];
-    size_t length = Line(row).size() + 1;
+    const size_t begin = StartOf(row);
+    const size_t length = Line(row).size() + 1;
+    // Every mark from the removed line on now belongs to the line after the one it marked.
+    for (size_t k = static_cast<size_t>(row / kMarkEvery); k < marks_.size(); ++k) {
+        if (marks_[k] >= begin) {
+            marks_[k] = text_.find('\0', marks_[k]) + 1 - length;
+        }
+    }
     text_.erase(begin, length);
-    starts_.erase(starts_.begin() + row);
-    for (auto at = starts_.begin() + row; at != starts_.end(); ++at) {
-        *at -= length;
+    --count_;
+    if (!marks_.empty() && (marks_.size() - 1) * kMarkEvery >= static_cast<size_t>(count_)) {
+        marks_.pop_back();  // it marked the line after the last
     }
     endRemoveRows();
 }
@@ -67,14 +74,22 @@ void LineModel::Remove(int row) {
 void LineModel::Clear() {
     beginResetModel();
     std::string().swap(text_);
-    std::vector<size_t>().swap(starts_);
+    std::vector<size_t>().swap(marks_);
+    count_ = 0;
     endResetModel();
 }
 
+size_t LineModel::StartOf(int row) const {
+    size_t at = marks_[static_cast<size_t>(row / kMarkEvery)];
+    for (int k = row % kMarkEvery; k > 0; --k) {
+        at = text_.find('\0', at) + 1;
+    }
+    return at;
+}
+
 std::string_view LineModel::Line(int row) const {
-    size_t at = static_cast<size_t>(row);
-    size_t end = at + 1 < starts_.size() ? starts_[at + 1] : text_.size();
-    return std::string_view(text_).substr(starts_[at], end - 1 - starts_[at]);
+    const size_t begin = StartOf(row);
+    return std::string_view(text_).substr(begin, text_.find('\0', begin) - begin);
 }
 
 }  // namespace platform::qt

@@ -28,8 +28,15 @@ class LineModel final : public QAbstractListModel {
     std::string_view Line(int row) const;
 
   private:
+    // Where every kMarkEvery-th line starts; a line between two marks is found from the one
+    // before it, a few short lines on. At a million lines that keeps 0.5 MB of marks instead
+    // of 8 MB of starts, and a view asks for only the few lines it shows.
+    static constexpr int kMarkEvery = 16;
+    size_t StartOf(int row) const;
+
     std::string text_;
-    std::vector<size_t> starts_;
+    std::vector<size_t> marks_;
+    int count_ = 0;
 };
 
 }  // namespace platform::qt
