@@ -626,6 +626,8 @@ def main():
         with tempfile.TemporaryDirectory(prefix="twinrake-window-bench-") as workdir:
             for round_no in range(args.runs):
                 if args.find:
+                    if not args.cold and round_no > 0:
+                        measure.warm(tree)  # what stayed untouched may have been paged out
                     r = find_run(os.path.abspath(args.find), tree, workdir, args.timeout,
                                  args.cold)
                     finds.append(r)
@@ -637,6 +639,8 @@ def main():
                     if args.shots and round_no == 0:
                         os.makedirs(args.shots, exist_ok=True)
                         shots = os.path.join(args.shots, label)
+                    if not args.cold and (round_no > 0 or args.find):
+                        measure.warm(tree)
                     r = window_run(path, tree, display, x, workdir, args.scroll, args.timeout,
                                    shots, args.cold)
                     r["round"] = round_no
