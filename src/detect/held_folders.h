@@ -1,6 +1,6 @@
 // The folders of a search's files, held open while the readers read them, so that each file
-// is opened and looked at by its name alone: the system then walks no path from the root for
-// every file, which on a tree of many small files is much of what the search costs.
+// is opened by its name alone: the system then walks no path from the root for every open,
+// which on a tree of many small files is much of what the search costs.
 #pragma once
 
 #include <atomic>

@@ -129,16 +129,8 @@ bool SameVersion(const struct stat& now, const ExpectedFile& expected) {
 // swapped for a link to another one leads elsewhere.
 Error OpenExpectedFolder(const std::string& folder, const FileIdentity& expected,
                          Descriptor& handle) {
-    handle.fd = OpenAnyLength(folder.empty() ? std::string("/") : folder,
-                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (handle.fd < 0) {
-        return GoneIsChanged(LastError());
-    }
-    struct stat info;
-    if (fstat(handle.fd, &info) != 0) {
-        return LastError();
-    }
-    return StampOf(info).identity == expected ? Error{} : Failed(ErrorKind::Changed);
+    return GoneIsChanged(
+        posix::OpenFolderAsListed(folder, expected, O_RDONLY | O_DIRECTORY | O_CLOEXEC, handle));
 }
 
 // A read lease on a member or the kept file, taken before its last check and held until the

@@ -21,6 +21,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/files.h"
@@ -274,6 +275,19 @@ bool OpenParent(const std::string& path, Parent& parent) {
         OpenAnyLength(path.substr(0, slash == 0 ? 1 : slash), O_PATH | O_DIRECTORY | O_CLOEXEC);
     parent.leaf = path.c_str() + slash + 1;
     return parent.fd >= 0;
+}
+
+Error OpenFolderAsListed(const std::string& folder, const FileIdentity& identity, int flags,
+                         Descriptor& opened) {
+    opened.fd = OpenAnyLength(folder.empty() ? std::string("/") : folder, flags);
+    if (opened.fd < 0) {
+        return LastError();
+    }
+    struct stat info;
+    if (fstat(opened.fd, &info) != 0) {
+        return LastError();
+    }
+    return StampOf(info).identity == identity ? Error{} : Failed(ErrorKind::Changed);
 }
 
 }  // namespace posix
@@ -545,22 +559,12 @@ size_t FolderHoldBudget() {
 }
 
 Error HoldFolder(const std::string& folder, const FileIdentity& identity, HeldFolder*& held) {
-    int fd = OpenAnyLength(folder.empty() ? "/" : folder, O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        return LastError();
-    }
-    struct stat info;
-    Error error;
-    if (fstat(fd, &info) != 0) {
-        error = LastError();
-    } else if (StampOf(info).identity != identity) {
-        error = Failed(ErrorKind::Changed);
-    }
-    if (error) {
-        close(fd);
+    posix::Descriptor opened;
+    if (Error error =
+            posix::OpenFolderAsListed(folder, identity, O_PATH | O_DIRECTORY | O_CLOEXEC, opened)) {
         return error;
     }
-    held = new HeldFolder{fd};
+    held = new HeldFolder{std::exchange(opened.fd, -1)};
     return Error{};
 }
 

@@ -40,6 +40,11 @@ struct Descriptor {
     }
 };
 
+// Opens `folder` (the root for an empty text) with `flags` only while it is still the folder
+// with `identity`: Changed when another folder is there now. `opened` closes it again.
+Error OpenFolderAsListed(const std::string& folder, const FileIdentity& identity, int flags,
+                         Descriptor& opened);
+
 // The folder that holds the last part of `path`, opened for *at calls, and that last part.
 // For a path short enough for one call, the current folder stands for it (AT_FDCWD) and the
 // last part is the whole path, taken as it is.
