@@ -48,11 +48,7 @@ struct SizeIndex {
 SizeIndex BuildSizeIndex(const FileCatalogue& catalogue) {
     SizeIndex index;
     const auto count = static_cast<uint32_t>(catalogue.Count());
-    size_t sized = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        sized += catalogue[i].size > 0 ? 1 : 0;
-    }
-    index.order.reserve(sized);  // a million files: no second copy while it grows
+    index.order.reserve(count);  // a million files: no second copy while it grows
     for (uint32_t i = 0; i < count; ++i) {
         if (catalogue[i].size > 0) {
             index.order.push_back(i);
