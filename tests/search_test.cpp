@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "catalogue/scan.h"
+#include "detect/held_folders.h"
 #include "detect/identical_sets.h"
 #include "detect/search.h"
 #include "oracle.h"
@@ -257,7 +258,9 @@ TEST_F(SearchTest, AgreesWithTheLiteralSearchOnRandomTrees) {
         if (pick(2) == 0) {
             ScanFolder(state.fileCatalogue, state.programDirectory, random.Path("d1"));
         }
-        FindDuplicates(state);
+        // As many folders held as the catalogue has, or fewer: the others are opened from
+        // above, or by path.
+        FindDuplicates(state, SearchTuning{0, pick(5)});
         Groups expected = OracleGroups(state.fileCatalogue);
         EXPECT_EQ(GroupsOf(state), expected);
         // Every physical file stands at most once among all groups.
@@ -388,6 +391,70 @@ TEST_F(SearchShapesTest, FilesAlikeAtTheirEndsOrInTheMiddleOnly) {
     }
     CatalogueAll(names);
     EXPECT_EQ(state.groupList.size(), 3u + 6u);  // three middles, each with two other tails
+}
+
+}  // namespace
+}  // namespace twinrake
+
+namespace twinrake {
+namespace {
+
+// Which folder a file is opened from when the descriptor limit holds fewer folders than the
+// catalogue has: the shallowest are held, the others are reached from the nearest one held
+// above them, and what the opens give is the very file its path names.
+TEST(HeldFoldersTest, ShallowestHeldFirstAndDeeperOnesOpenedFromAbove) {
+    testing_support::TempTree tree;
+    const char* const relative[] = {"", "a", "x", "a/b", "a/b/c"};
+    const int parents[] = {-1, 0, 0, 1, 3};
+    FileCatalogue catalogue;
+    std::vector<const CatalogueFolder*> folders;
+    for (size_t i = 0; i < std::size(relative); ++i) {
+        const std::string folder = relative[i];
+        const std::string text = folder.empty() ? tree.root() : tree.Path(folder);
+        tree.Write(folder.empty() ? "f" : folder + "/f", folder);
+        platform::FileStamp stamp;
+        ASSERT_FALSE(platform::StampOfPath(text, stamp));
+        folders.push_back(catalogue.AddDirectory(
+            text, stamp.identity,
+            parents[i] < 0 ? nullptr : folders[static_cast<size_t>(parents[i])]));
+    }
+    struct Row {
+        size_t budget;
+        // For each folder: the folder it is opened from (-1: by path) and the way below it.
+        int from[5];
+        const char* below[5];
+    };
+    const Row rows[] = {
+        {0, {-1, -1, -1, -1, -1}, {"", "", "", "", ""}},
+        {1, {0, 0, 0, 0, 0}, {"", "a", "x", "a/b", "a/b/c"}},
+        // Room for the top and one more: the first other folder asked for takes it.
+        {2, {0, 1, 0, 1, 1}, {"", "", "x", "b", "b/c"}},
+        {3, {0, 1, 2, 1, 1}, {"", "", "", "b", "b/c"}},
+        {4, {0, 1, 2, 3, 3}, {"", "", "", "", "c"}},
+        {5, {0, 1, 2, 3, 4}, {"", "", "", "", ""}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE("budget " + std::to_string(row.budget));
+        HeldFolders held(catalogue, row.budget);
+        for (size_t i = 0; i < folders.size(); ++i) {
+            SCOPED_TRACE(folders[i]->text);
+            const HeldFolders::Place place = held.For(*folders[i]);
+            if (row.from[i] < 0) {
+                EXPECT_EQ(place.held, nullptr);
+                continue;
+            }
+            ASSERT_NE(place.held, nullptr);
+            EXPECT_EQ(place.held, held.For(*folders[static_cast<size_t>(row.from[i])]).held);
+            EXPECT_EQ(place.below, row.below[i]);
+            platform::OpenFile* file = nullptr;
+            platform::FileStamp opened;
+            platform::FileStamp named;
+            ASSERT_FALSE(platform::OpenForReadingIn(place.held, place.below, "f", file, opened));
+            platform::CloseFile(file);
+            ASSERT_FALSE(platform::StampOfPath(FullPath(folders[i]->text, "f"), named));
+            EXPECT_EQ(opened.identity, named.identity);
+        }
+    }
 }
 
 }  // namespace

@@ -24,9 +24,12 @@ std::string FullPath(std::string_view directory, std::string_view name) {
 }
 
 const CatalogueFolder* FileCatalogue::AddDirectory(std::string_view directory,
-                                                   const platform::FileIdentity& identity) {
+                                                   const platform::FileIdentity& identity,
+                                                   const CatalogueFolder* parent) {
     const auto index = static_cast<uint32_t>(directories_.size());
-    return &directories_.emplace_back(CatalogueFolder{std::string(directory), identity, index});
+    return &directories_.emplace_back(
+        CatalogueFolder{std::string(directory), identity, index,
+                        parent != nullptr ? parent->index : CatalogueFolder::kNone});
 }
 
 const char* FileCatalogue::StoreName(std::string_view name) {

@@ -24,9 +24,14 @@ std::string FullPath(std::string_view directory, std::string_view name);
 // A folder of catalogued files: its text, kept once for all of its files, and its identity as
 // the scan listed it (unknown: all zero).
 struct CatalogueFolder {
+    static constexpr uint32_t kNone = UINT32_MAX;
+
     std::string text;
     platform::FileIdentity identity;
     uint32_t index = 0;  // its place among the catalogue's folders
+    // The place of a catalogue folder above it, in whose text its own text continues after a
+    // separator (the nearest one the scan had registered by then), or kNone.
+    uint32_t parent = kNone;
 };
 
 // One catalogued file. Its texts live in the catalogue that holds it, which keeps a folder's
@@ -71,15 +76,17 @@ class FileCatalogue {
     FileCatalogue& operator=(const FileCatalogue&) = delete;
 
     // Registers the folder that the following appends share. The reference stays valid until
-    // Clear.
+    // Clear. `parent`, when given, is a folder of this catalogue above it.
     const CatalogueFolder* AddDirectory(std::string_view directory,
-                                        const platform::FileIdentity& identity = {});
+                                        const platform::FileIdentity& identity = {},
+                                        const CatalogueFolder* parent = nullptr);
 
     // Appends an entry; `folder` must come from AddDirectory.
     FileEntry& Append(const CatalogueFolder* folder, std::string_view name, int64_t size);
 
     int32_t Count() const { return static_cast<int32_t>(entries_.size()); }
     size_t FolderCount() const { return directories_.size(); }
+    const CatalogueFolder& Folder(size_t index) const { return directories_[index]; }
     bool Empty() const { return entries_.empty(); }
     FileEntry& operator[](size_t index) { return entries_[index]; }
     const FileEntry& operator[](size_t index) const { return entries_[index]; }

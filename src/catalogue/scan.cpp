@@ -325,7 +325,8 @@ class Walk {
             const platform::ListingEntry& entry = folder.listing.entries[level.nextEntry++];
             if (!entry.isFolder) {
                 if (level.directory == nullptr) {
-                    level.directory = catalogue_.AddDirectory(folder.text, folder.listing.identity);
+                    level.directory = catalogue_.AddDirectory(folder.text, folder.listing.identity,
+                                                              RegisteredAbove());
                 }
                 catalogue_.Append(level.directory, entry.name, entry.size);
             } else if (!IsDots(entry.name)) {
@@ -336,6 +337,16 @@ class Walk {
     }
 
   private:
+    // The nearest folder above the deepest level that the catalogue holds already.
+    const CatalogueFolder* RegisteredAbove() const {
+        for (size_t k = path_.size() - 1; k-- > 0;) {
+            if (path_[k].directory != nullptr) {
+                return path_[k].directory;
+            }
+        }
+        return nullptr;
+    }
+
     // Takes `folder`'s listing when it is read and makes it the deepest level, unless it
     // could not be listed or is a folder already on the path.
     bool Enter(std::unique_ptr<Folder> folder) {

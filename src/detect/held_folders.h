@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstddef>
 #include <memory>
+#include <string_view>
 
 #include "catalogue/lists.h"
 #include "platform/files.h"
@@ -13,29 +14,44 @@
 namespace twinrake {
 
 // A folder is held the first time one of its files is opened, while the descriptor limit
-// leaves room, and only while it is still the folder that was listed; the files of any other
-// folder are opened by their paths.
+// leaves room, and only while it is still the folder that was listed. Where the limit holds
+// fewer than the catalogue's folders, the room goes to the shallowest folders first, and the
+// file of a folder that is not held is opened from the nearest held folder above it: its open
+// then walks only the few folders between. A file with no held folder above is opened by its
+// path.
 class HeldFolders {
   public:
+    // Where a file of a folder is opened from: a held folder, and the way from it to the
+    // file's own folder (empty when the held folder is that one). No held folder: by path.
+    struct Place {
+        const platform::HeldFolder* held = nullptr;
+        std::string_view below;
+    };
+
     // Holds at most `budget` of the catalogue's folders.
     HeldFolders(const FileCatalogue& catalogue, size_t budget);
     ~HeldFolders();
     HeldFolders(const HeldFolders&) = delete;
     HeldFolders& operator=(const HeldFolders&) = delete;
 
-    // `folder` held, or null when it is not. May run on several threads at once.
-    const platform::HeldFolder* For(const CatalogueFolder& folder);
+    // Where the files of `folder` are opened from. May run on several threads at once.
+    Place For(const CatalogueFolder& folder);
 
   private:
     struct Slot {
         std::atomic<platform::HeldFolder*> held{nullptr};
         std::atomic<bool> refused{false};  // not held, and never to be tried again
+        bool reserved = false;             // its room is in reservedLeft_, not in left_
     };
-    bool TakeFromBudget();
+    void ReserveForShallowest(size_t budget);
+    const platform::HeldFolder* Hold(const CatalogueFolder& folder);
+    static bool Take(std::atomic<size_t>& room);
 
+    const FileCatalogue& catalogue_;
     std::unique_ptr<Slot[]> slots_;
     const size_t count_;
     std::atomic<size_t> left_;
+    std::atomic<size_t> reservedLeft_{0};
 };
 
 }  // namespace twinrake

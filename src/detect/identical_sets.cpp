@@ -141,12 +141,14 @@ class OpenedFile {
         return *this;
     }
 
-    // Opens the file in its folder where `folders` hold that, else by its path.
+    // Opens the file from a folder that `folders` hold, its own or one above, else by its path.
     platform::Error Open(HeldFolders* folders) {
-        const platform::HeldFolder* folder =
-            folders != nullptr && file_->folder != nullptr ? folders->For(*file_->folder) : nullptr;
-        if (folder != nullptr) {
-            return platform::OpenForReadingIn(folder, file_->name, handle_, stamp_);
+        const HeldFolders::Place place = folders != nullptr && file_->folder != nullptr
+                                             ? folders->For(*file_->folder)
+                                             : HeldFolders::Place{};
+        if (place.held != nullptr) {
+            return platform::OpenForReadingIn(place.held, place.below, file_->name, handle_,
+                                              stamp_);
         }
         return platform::OpenForReading(FullPath(file_->directory, file_->name), handle_, stamp_);
     }
@@ -156,7 +158,7 @@ class OpenedFile {
 
     // Whether the file, read to its end, is still the version that was opened: its path
     // still names it, and nothing about it changed. Asked of the whole path even where the
-    // file was opened in its held folder: that folder may have moved since, and a group
+    // file was opened from a held folder: that folder may have moved since, and a group
     // names its files by their paths.
     bool UnchangedByPath() const {
         platform::FileStamp now;

@@ -10,7 +10,7 @@
 //        and split each size into sets of identical files (IdenticalSets, identical_sets.h);
 //        a reader with no size left joins the digests of a large one (SharedWork); files are
 //        opened by name in their folders, held open for the search (HeldFolders) while the
-//        descriptor limit leaves room
+//        descriptor limit leaves room, else from the nearest held folder above them
 //     4. CollectInCatalogueOrder: walks the catalogue as the plain pairwise search would,
 //        waits for a size's job when the turn of its first file comes, and appends each set
 //        as a group when the turn of its first member comes; it alone tells `progress`
@@ -151,7 +151,8 @@ class SearchReaders {
           order_(ReadingOrder(jobs, catalogue, spinning)),
           budget_(platform::OpenFileBudget()),
           blocks_(kBlockSlots),
-          folders_(catalogue, std::min(platform::FolderHoldBudget(), catalogue.FolderCount())),
+          folders_(catalogue, std::min({platform::FolderHoldBudget(), tuning.heldFolders,
+                                        catalogue.FolderCount()})),
           pool_(
               SearchThreads(), spinning, [this] { Work(); },
               static_cast<size_t>(std::max(tuning.readers, 0))),

@@ -13,6 +13,9 @@ struct SearchTuning {
     // the files come from memory, sixteen per core (16 to 32) once reads wait for the disk,
     // one alone on a disk that turns).
     int32_t readers = 0;
+    // At most this many folders held open for the search's opens; fewer where the descriptor
+    // limit leaves less room.
+    size_t heldFolders = SIZE_MAX;
 };
 
 // Rebuilds the GroupList and MemberList from the whole FileCatalogue. Every set of two or more

@@ -191,10 +191,11 @@ size_t FolderHoldBudget();
 Error HoldFolder(const std::string& folder, const FileIdentity& identity, HeldFolder*& held);
 void ReleaseFolder(HeldFolder* held);
 
-// OpenForReading for the file `name` of a held folder. Like that, it may run on several
-// threads at once, also on one folder.
-Error OpenForReadingIn(const HeldFolder* folder, std::string_view name, OpenFile*& file,
-                       FileStamp& stamp);
+// OpenForReading for the file `name` in the folder `below` a held folder (`below` a relative
+// path of at most a few thousand bytes, or empty for the held folder itself). Like that, it
+// may run on several threads at once, also on one folder.
+Error OpenForReadingIn(const HeldFolder* folder, std::string_view below, std::string_view name,
+                       OpenFile*& file, FileStamp& stamp);
 
 // Whether `path` lies on a disk that turns, which reads fastest one request at a time and in
 // the order of its blocks. A virtual disk says it turns whatever backs it and counts as not;

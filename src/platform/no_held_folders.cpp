@@ -13,7 +13,8 @@ Error HoldFolder(const std::string&, const FileIdentity&, HeldFolder*&) {
 
 void ReleaseFolder(HeldFolder*) {}
 
-Error OpenForReadingIn(const HeldFolder*, std::string_view, OpenFile*&, FileStamp&) {
+Error OpenForReadingIn(const HeldFolder*, std::string_view, std::string_view, OpenFile*&,
+                       FileStamp&) {
     return Failed(ErrorKind::Unsupported);
 }
 

@@ -575,16 +575,22 @@ void ReleaseFolder(HeldFolder* held) {
     }
 }
 
-Error OpenForReadingIn(const HeldFolder* folder, std::string_view name, OpenFile*& file,
-                       FileStamp& stamp) {
-    // A name of a listing is at most NAME_MAX bytes: ended on the stack, not on the heap.
-    char ended[NAME_MAX + 1];
-    if (name.size() > NAME_MAX) {
+Error OpenForReadingIn(const HeldFolder* folder, std::string_view below, std::string_view name,
+                       OpenFile*& file, FileStamp& stamp) {
+    // Put together on the stack, not on the heap: one open per file of the search.
+    char path[PATH_MAX];
+    const size_t length = below.empty() ? name.size() : below.size() + 1 + name.size();
+    if (name.size() > NAME_MAX || length >= sizeof path) {
         return SystemError(ENAMETOOLONG);
     }
-    std::memcpy(ended, name.data(), name.size());
-    ended[name.size()] = '\0';
-    return TakeOpened(openat(folder->fd, ended, kReadingFlags), file, stamp);
+    char* at = path;
+    if (!below.empty()) {
+        at = std::copy(below.begin(), below.end(), at);
+        *at++ = '/';
+    }
+    at = std::copy(name.begin(), name.end(), at);
+    *at = '\0';
+    return TakeOpened(openat(folder->fd, path, kReadingFlags), file, stamp);
 }
 
 bool OnSpinningDisk(const std::string& path) {
