@@ -189,11 +189,12 @@ class Aliases {
   public:
     explicit Aliases(size_t files) { Resize(files * 2); }
 
-    bool FirstName(const platform::FileStamp& stamp) {
+    // Whether the file with `identity`, last written at `modified`, has no name yet.
+    bool FirstName(const platform::FileIdentity& identity, int64_t modified) {
         if ((count_ + 1) * 2 > names_.size()) {
             Resize(names_.size() * 2);  // more names than it was made for
         }
-        return Insert(Name{stamp.identity, stamp.modified});
+        return Insert(Name{identity, modified});
     }
 
   private:
@@ -296,12 +297,12 @@ std::vector<std::vector<size_t>> SplitByBlock(size_t count, const char* const* b
     return runs;
 }
 
-// A digest of a whole file, read on its own.
+// A digest of a file, read on its own, with what its other names would share (Aliases).
 struct Digest {
     XXH128_hash_t value{};
-    platform::FileStamp stamp;
-    platform::Error error;  // why it could not be read, or Changed
-    bool ok = false;
+    platform::FileIdentity identity;
+    int64_t modified = 0;
+    platform::Error error;  // why it could not be read, or Changed; none: the digest holds
 };
 
 // The work on the files of one size.
@@ -428,7 +429,7 @@ class SizeReader {
                 Pass(file, error);
             } else if (candidate.Stamp().length != size_) {
                 Pass(file, kChanged);  // grown or shrunk since it was listed
-            } else if (aliases.FirstName(candidate.Stamp())) {
+            } else if (aliases.FirstName(candidate.Stamp().identity, candidate.Stamp().modified)) {
                 open.push_back(std::move(candidate));
             }
         }
@@ -557,8 +558,9 @@ class SizeReader {
         if ((out.error = OpenAlone(open, lease))) {
             return;
         }
-        out.stamp = open.Stamp();
-        bool read = out.stamp.length == size_;
+        out.identity = open.Stamp().identity;
+        out.modified = open.Stamp().modified;
+        bool read = open.Stamp().length == size_;
         XXH3_state_t state;
         XXH3_128bits_reset(&state);
         if (cover == Cover::kEnds && !EndsAreWhole()) {
@@ -577,8 +579,7 @@ class SizeReader {
         }
         // A digest only rules pairs out, and whatever could still group is compared again
         // side by side and checked by its path there: the open file itself tells a change.
-        out.ok = read && open.UnchangedWhileOpen();
-        if (!out.ok && !out.error) {
+        if (!(read && open.UnchangedWhileOpen()) && !out.error) {
             out.error = kChanged;
         }
         out.value = XXH3_128bits_digest(&state);
@@ -613,11 +614,11 @@ class SizeReader {
             size_t at;
         };
         std::vector<Keyed> keyed;
-        Aliases aliases(files.size());
+        keyed.reserve(files.size());
         for (size_t i = 0; i < files.size(); ++i) {
-            if (!digests[i].ok) {
+            if (digests[i].error) {
                 Pass(files[i], digests[i].error);
-            } else if (aliases.FirstName(digests[i].stamp)) {
+            } else {
                 keyed.push_back({digests[i].value, i});
             }
         }
@@ -625,6 +626,8 @@ class SizeReader {
             return a.value.high64 != b.value.high64 ? a.value.high64 < b.value.high64
                                                     : a.value.low64 < b.value.low64;
         });
+        // Names of one file read alike, so they stand in one run of equal digests: told apart
+        // there, each run on its own, rather than in a table of all the size's files.
         std::vector<Candidates> subsets;
         for (size_t at = 0; at < keyed.size();) {
             size_t end = at;
@@ -632,9 +635,16 @@ class SizeReader {
                 ++end;
             }
             if (end - at >= 2) {
-                Candidates& same = subsets.emplace_back();
+                Candidates same;
+                Aliases aliases(end - at);
                 for (size_t k = at; k < end; ++k) {
-                    same.push_back(files[keyed[k].at]);
+                    const Digest& digest = digests[keyed[k].at];
+                    if (aliases.FirstName(digest.identity, digest.modified)) {
+                        same.push_back(files[keyed[k].at]);
+                    }
+                }
+                if (same.size() >= 2) {
+                    subsets.push_back(std::move(same));
                 }
             }
             at = end;
