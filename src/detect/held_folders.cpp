@@ -87,11 +87,11 @@ const platform::HeldFolder* HeldFolders::Hold(const CatalogueFolder& folder) {
     if (platform::HeldFolder* held = slot.held.load(std::memory_order_acquire)) {
         return held;
     }
-    // A folder whose identity the listing did not give cannot be told from another in its
-    // place, so it is never held.
     // Two readers may hold one folder at the same moment, each with room of its own, so that
     // the descriptors never exceed the budget; the first one's stays.
     std::atomic<size_t>& room = slot.reserved ? reservedLeft_ : left_;
+    // A folder whose identity the listing did not give cannot be told from another in its
+    // place, so it is never held.
     if (slot.refused.load(std::memory_order_relaxed) ||
         folder.identity == platform::FileIdentity{} || !Take(room)) {
         slot.refused.store(true, std::memory_order_relaxed);
