@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include "actions.h"
 #include "catalogue/engine_state.h"
 #include "catalogue/scan.h"
@@ -157,6 +161,13 @@ cli::ActionTally ReportGroups(const twinrake::EngineState& state, const cli::Opt
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef __GLIBC__
+    // glibc raises the size from which a block gets a mapping of its own each time such a
+    // block is freed; after that, the file lists and digests of large sizes, freed on many
+    // reader threads, stay in those threads' heaps. A fixed size gives them back (a million
+    // files: about 98 MiB at the peak instead of 113).
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+#endif
     cli::Options options;
     if (int status = cli::ParseOptions(argc, argv, options); status >= 0) {
         return status;
