@@ -164,8 +164,7 @@ int main(int argc, char** argv) {
 #ifdef __GLIBC__
     // glibc raises the size from which a block gets a mapping of its own each time such a
     // block is freed; after that, the file lists and digests of large sizes, freed on many
-    // reader threads, stay in those threads' heaps. A fixed size gives them back (a million
-    // files: about 98 MiB at the peak instead of 113).
+    // reader threads, stay in those threads' heaps. A fixed size gives them back.
     mallopt(M_MMAP_THRESHOLD, 256 * 1024);
 #endif
     cli::Options options;
