@@ -266,8 +266,9 @@ TEST_F(ReadFaultTest, FirstFileThatChangesBetweenTurnsLeavesTheSet) {
         paths.push_back("/t" + std::to_string(i));
         fs.files[paths.back()] = {std::string(9000, 'w')};
     }
-    // Its digest, then the first turn, then changed before the second.
-    fs.files["/t0"].changesOnOpen = 3;
+    // Its two digests (its ends, then all of it), the first turn, then changed before the
+    // second.
+    fs.files["/t0"].changesOnOpen = 4;
     fs.files["/t0"].changedContent = std::string(9000, 'v');
     std::vector<uint32_t> others;
     for (uint32_t i = 1; i < 30; ++i) {
@@ -276,6 +277,38 @@ TEST_F(ReadFaultTest, FirstFileThatChangesBetweenTurnsLeavesTheSet) {
     EXPECT_EQ(Sets(paths, 9000), (std::vector<std::vector<uint32_t>>{others}));
     EXPECT_EQ(passed, (std::vector<PassedFile>{Passed(0, 0)}));
     EXPECT_EQ(fs.openFiles, 0);
+}
+
+// More files alike at their ends than may be open: a file whose ends are all of it is not
+// digested a second time, and larger ones are digested whole before they are compared in
+// turns, so that each file but the first of its set takes one turn at most, however many
+// contents share its ends.
+TEST_F(ReadFaultTest, FilesAlikeAtTheirEndsAreReadForOneTurnEach) {
+    struct Case {
+        size_t size;
+        int middles;  // contents behind the same ends
+        int opens;    // the most any file but the first of its set is opened
+    };
+    for (Case c : {Case{5000, 1, 2}, Case{5000, 4, 2}, Case{9000, 1, 3}, Case{9000, 4, 3}}) {
+        fakefs::Reset();
+        fs.budget = 8;
+        std::vector<std::string> paths;
+        std::vector<std::vector<uint32_t>> wanted(static_cast<size_t>(c.middles));
+        for (uint32_t i = 0; i < 40; ++i) {
+            paths.push_back("/e" + std::to_string(i));
+            std::string content(c.size, 'e');
+            content[c.size / 2] = static_cast<char>('0' + i % static_cast<uint32_t>(c.middles));
+            fs.files[paths.back()] = {content};
+            wanted[i % static_cast<uint32_t>(c.middles)].push_back(i);
+        }
+        ASSERT_EQ(Sets(paths, static_cast<int64_t>(c.size)), wanted) << c.size << " " << c.middles;
+        for (const auto& set : wanted) {
+            for (size_t k = 1; k < set.size(); ++k) {
+                EXPECT_LE(fs.files[paths[set[k]]].opens, c.opens)
+                    << paths[set[k]] << " of " << c.size << " " << c.middles;
+            }
+        }
+    }
 }
 
 // On a disk that turns, one reader takes the sizes in the order their first files lie on the

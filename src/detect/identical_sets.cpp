@@ -323,7 +323,7 @@ class SizeReader {
         std::vector<IdenticalSet> sets;
         if (!FitsSideBySide(all) || !CompareSideBySide(all, sets, nullptr)) {
             for (const Candidates& alike : SplitByDigest(all, Cover::kEnds)) {
-                CompareCandidates(alike, EndsAreWhole() ? Cover::kEnds : Cover::kWhole, sets);
+                CompareCandidates(alike, EndsAreWhole() ? Cover::kWhole : Cover::kEnds, sets);
             }
         }
         return SizeClassResult{std::move(sets), PassedOnce(sets)};
