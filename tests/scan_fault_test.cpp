@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/state.h"
@@ -145,7 +147,10 @@ PassedFile Passed(uint32_t entry, int code) {
 class ReadFaultTest : public ::testing::Test {
   protected:
     void SetUp() override { fakefs::Reset(); }
-    std::vector<std::vector<uint32_t>> Sets(const std::vector<std::string>& paths, int64_t size) {
+    // The sets of the files at `paths`, all of `size`, read by one reader while `helpers`
+    // idle readers stand by to join its work.
+    std::vector<std::vector<uint32_t>> Sets(const std::vector<std::string>& paths, int64_t size,
+                                            int helpers = 0) {
         std::vector<SizeClassFile> files;
         for (uint32_t i = 0; i < paths.size(); ++i) {
             // "/t7" is "t7" in the root folder, whose text is empty.
@@ -159,7 +164,20 @@ class ReadFaultTest : public ::testing::Test {
         SharedWork work;
         DiskPace pace;
         SharedReading shared{budget, blocks, work, pace};
+        std::atomic<bool> done{false};
+        std::vector<std::thread> idle;
+        for (int k = 0; k < helpers; ++k) {
+            idle.emplace_back([&] {
+                while (!done) {
+                    work.Join(std::chrono::milliseconds(1));
+                }
+            });
+        }
         SizeClassResult result = IdenticalSets(files, size, progress, shared);
+        done = true;
+        for (std::thread& thread : idle) {
+            thread.join();
+        }
         passed = result.passed;
         std::vector<std::vector<uint32_t>> sets;
         for (const IdenticalSet& set : result.sets) {
@@ -202,15 +220,30 @@ TEST_F(ReadFaultTest, ReadThatFailsOrEndsEarlyIsNeverIdentical) {
 TEST_F(ReadFaultTest, ManyFilesOfOneSizeWithFaultsAndOneFileUnderTwoNames) {
     // More files than may be open at once: the digest path.
     std::vector<std::string> paths;
-    for (int i = 0; i < 300; ++i) {
-        std::string path = "/f" + std::to_string(i);
-        std::string content(5000, static_cast<char>('a' + i % 3));
-        fs.files[path] = {content, i % 50 == 7 ? 4000 : -1};
-        paths.push_back(path);
-    }
-    fs.files["/f1"].inode = 77;
-    fs.files["/f4"].inode = 77;  // another name of /f1
+    auto write = [&] {
+        fakefs::Reset();
+        paths.clear();
+        for (int i = 0; i < 300; ++i) {
+            std::string path = "/f" + std::to_string(i);
+            std::string content(5000, static_cast<char>('a' + i % 3));
+            fs.files[path] = {content, i % 50 == 7 ? 4000 : -1};
+            paths.push_back(path);
+        }
+        fs.files["/f1"].inode = 77;
+        fs.files["/f4"].inode = 77;         // another name of /f1
+        fs.files["/f9"].changesOnOpen = 2;  // shorter by the time its subset is compared
+        fs.files["/f9"].changedContent = std::string(4999, 'a');
+    };
+    write();
     auto sets = Sets(paths, 5000);
+    const std::vector<PassedFile> alone = passed;
+    EXPECT_EQ(std::count(alone.begin(), alone.end(), Passed(9, 0)), 1);
+    // Readers that join in take digests and subsets of their own, and find the same.
+    for (int helpers : {1, 3}) {
+        write();
+        EXPECT_EQ(Sets(paths, 5000, helpers), sets) << helpers;
+        EXPECT_EQ(passed, alone) << helpers;
+    }
     ASSERT_EQ(sets.size(), 3u);
     for (const auto& set : sets) {
         for (uint32_t i : set) {
@@ -220,7 +253,7 @@ TEST_F(ReadFaultTest, ManyFilesOfOneSizeWithFaultsAndOneFileUnderTwoNames) {
         }
     }
     EXPECT_EQ(sets[1].front(), 1u);
-    EXPECT_EQ(sets[0].size() + sets[1].size() + sets[2].size(), 300u - 6u - 1u);
+    EXPECT_EQ(sets[0].size() + sets[1].size() + sets[2].size(), 300u - 6u - 1u - 1u);
     EXPECT_EQ(fs.openFiles, 0);
 }
 

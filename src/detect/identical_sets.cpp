@@ -9,9 +9,11 @@
 //          xxHash digest, with idle readers joining in; files with equal digests are
 //          candidates, the rest differ
 //            │
-//            └─ each candidate subset (CompareCandidates):
+//            └─ each candidate subset (CompareSubsets: idle readers take subsets too;
+//               CompareCandidates on each):
 //                 all may be open at once? ──► CompareSideBySide ──► sets
-//                 more than that ──► SplitByDigest (whole files) ──► each subset:
+//                 more than that ──► SplitByDigest (whole files, unless the ends were
+//                 the whole file) ──► each subset (CompareSubsets again):
 //                      all may be open at once? ──► CompareSideBySide ──► sets
 //                      more than that ──► CompareInTurns: the subset's first file side by
 //                                         side with as many others as may be open, turn
@@ -29,6 +31,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <numeric>
 #include <optional>
 #include <unordered_set>
@@ -322,9 +325,8 @@ class SizeReader {
         }
         std::vector<IdenticalSet> sets;
         if (!FitsSideBySide(all) || !CompareSideBySide(all, sets, nullptr)) {
-            for (const Candidates& alike : SplitByDigest(all, Cover::kEnds)) {
-                CompareCandidates(alike, EndsAreWhole() ? Cover::kWhole : Cover::kEnds, sets);
-            }
+            CompareSubsets(SplitByDigest(all, Cover::kEnds),
+                           EndsAreWhole() ? Cover::kWhole : Cover::kEnds, sets);
         }
         return SizeClassResult{std::move(sets), PassedOnce(sets)};
     }
@@ -346,10 +348,43 @@ class SizeReader {
             CompareInTurns(files, out);
             return;
         }
-        for (const Candidates& subset : SplitByDigest(files, Cover::kWhole)) {
-            if (!FitsSideBySide(subset) || !CompareSideBySide(subset, out, nullptr)) {
-                CompareInTurns(subset, out);
+        CompareSubsets(SplitByDigest(files, Cover::kWhole), Cover::kWhole, out);
+    }
+
+    // The subsets a digest leaves share no file, so readers with nothing else to do take some
+    // of them, each reader with a list of passed files of its own; what they find is put
+    // together in the subsets' order, as one reader alone would give it. The size's bar then
+    // counts the subsets done: each one's reading would move it back and forth.
+    void CompareSubsets(const std::vector<Candidates>& subsets, Cover covered,
+                        std::vector<IdenticalSet>& out) {
+        if (subsets.size() <= 1) {
+            for (const Candidates& subset : subsets) {
+                CompareCandidates(subset, covered, out);
             }
+            return;
+        }
+        struct Found {
+            std::vector<IdenticalSet> sets;
+            std::vector<PassedFile> passed;
+        };
+        std::vector<Found> found(subsets.size());
+        std::atomic<size_t> next{0};
+        std::atomic<size_t> finished{0};
+        const std::function<void()> work = [&] {
+            std::atomic<int32_t> unshown{0};
+            for (size_t i; (i = next.fetch_add(1)) < subsets.size();) {
+                SizeReader reader(size_, unshown, shared_);
+                reader.CompareCandidates(subsets[i], covered, found[i].sets);
+                found[i].passed = std::move(reader.passed_);
+                size_t done = finished.fetch_add(1, std::memory_order_relaxed) + 1;
+                progress_.store(static_cast<int32_t>(done * 100 / subsets.size()),
+                                std::memory_order_relaxed);
+            }
+        };
+        shared_.work.Share(work);
+        for (Found& subset : found) {
+            std::move(subset.sets.begin(), subset.sets.end(), std::back_inserter(out));
+            passed_.insert(passed_.end(), subset.passed.begin(), subset.passed.end());
         }
     }
 

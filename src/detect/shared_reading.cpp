@@ -54,8 +54,10 @@ bool SharedWork::Join(std::chrono::milliseconds patience) {
     }
     (*offer->work)();
     {
+        // A run that returns found nothing left to take: no one else need join this work.
         std::lock_guard lock(mutex_);
         --offer->running;
+        std::erase(offers_, offer);
     }
     changed_.notify_all();
     return true;

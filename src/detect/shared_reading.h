@@ -46,7 +46,9 @@ class BlockMemory {
 };
 
 // Work of one reader that readers with nothing else to do may join: the digests of a size
-// with many files. The number of threads that read stays the number of readers.
+// with many files, the subsets those digests leave. The number of threads that read stays the
+// number of readers. Work may share work of its own (a subset's digests); the thread that
+// shares it then waits for its own only.
 class SharedWork {
   public:
     // Runs `work` on the calling thread and on every thread that joins meanwhile, and returns
