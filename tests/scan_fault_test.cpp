@@ -163,6 +163,9 @@ class ReadFaultTest : public ::testing::Test {
         BlockMemory blocks(16);
         SharedWork work;
         DiskPace pace;
+        for (uint32_t k = 0; diskSetsPace && k < DiskPace::kRound; ++k) {
+            pace.Note(true);
+        }
         SharedReading shared{budget, blocks, work, pace};
         std::atomic<bool> done{false};
         std::vector<std::thread> idle;
@@ -191,6 +194,7 @@ class ReadFaultTest : public ::testing::Test {
     }
     fakefs::Tree& fs = fakefs::State();
     std::vector<PassedFile> passed;
+    bool diskSetsPace = false;  // whether the reads are to find the disk setting the pace
 };
 
 TEST_F(ReadFaultTest, ReadThatFailsOrEndsEarlyIsNeverIdentical) {
@@ -339,6 +343,29 @@ TEST_F(ReadFaultTest, FilesAlikeAtTheirEndsAreReadForOneTurnEach) {
             for (size_t k = 1; k < set.size(); ++k) {
                 EXPECT_LE(fs.files[paths[set[k]]].opens, c.opens)
                     << paths[set[k]] << " of " << c.size << " " << c.middles;
+            }
+        }
+    }
+}
+
+// Files compared side by side are asked for their first blocks together, at once, when the
+// disk sets the pace; from memory that would only cost a call per file.
+TEST_F(ReadFaultTest, FilesSideBySideAreAskedAheadOnlyWhenTheDiskSetsThePace) {
+    for (bool disk : {false, true}) {
+        for (int64_t size : {3000, 100000}) {
+            fakefs::Reset();
+            diskSetsPace = disk;
+            std::vector<std::string> paths;
+            for (int i = 0; i < 5; ++i) {
+                paths.push_back("/r" + std::to_string(i));
+                fs.files[paths.back()] = {std::string(static_cast<size_t>(size), 'r')};
+            }
+            EXPECT_EQ(Sets(paths, size), (std::vector<std::vector<uint32_t>>{{0, 1, 2, 3, 4}}));
+            const std::vector<std::pair<int64_t, int64_t>> asked =
+                disk ? std::vector<std::pair<int64_t, int64_t>>{{0, std::min<int64_t>(size, 20480)}}
+                     : std::vector<std::pair<int64_t, int64_t>>{};
+            for (const std::string& path : paths) {
+                EXPECT_EQ(fs.files[path].askedAhead, asked) << path << " " << disk << " " << size;
             }
         }
     }

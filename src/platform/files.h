@@ -170,6 +170,11 @@ Error ReadBytesAt(OpenFile* file, int64_t offset, void* buffer, size_t count, si
 enum class DiskWait : uint8_t { kUnknown, kNo, kYes };
 DiskWait LastReadWaited(const OpenFile* file);
 
+// Asks the system to bring `count` bytes from `offset` into memory without waiting for them,
+// so that the reads of many open files wait for the disk together rather than one after
+// another. A hint only: nothing where the system takes none.
+void ReadAhead(OpenFile* file, int64_t offset, size_t count);
+
 // The open file's stamp as it is now.
 Error StampOfOpenFile(OpenFile* file, FileStamp& stamp);
 

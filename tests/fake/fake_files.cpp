@@ -178,6 +178,11 @@ Error ReadBytesAt(OpenFile* open, int64_t offset, void* buffer, size_t count, si
     return error;
 }
 
+void ReadAhead(OpenFile* open, int64_t offset, size_t count) {
+    std::lock_guard lock(fakefs::Lock());
+    open->file->askedAhead.push_back({offset, static_cast<int64_t>(count)});
+}
+
 DiskWait LastReadWaited(const OpenFile*) {
     return DiskWait::kNo;  // the scripted files are all in memory
 }

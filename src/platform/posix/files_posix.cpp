@@ -517,6 +517,11 @@ DiskWait LastReadWaited(const OpenFile* file) {
     return file->waited;
 }
 
+void ReadAhead(OpenFile* file, int64_t offset, size_t count) {
+    posix_fadvise(file->fd, static_cast<off_t>(offset), static_cast<off_t>(count),
+                  POSIX_FADV_WILLNEED);
+}
+
 Error StampOfOpenFile(OpenFile* file, FileStamp& stamp) {
     struct stat info;
     if (fstat(file->fd, &info) != 0) {

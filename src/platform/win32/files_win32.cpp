@@ -368,6 +368,9 @@ DiskWait LastReadWaited(const OpenFile*) {
     return DiskWait::kUnknown;
 }
 
+// Windows reads ahead of a file read in order on its own, and takes no hint for a range.
+void ReadAhead(OpenFile*, int64_t, size_t) {}
+
 Error StampOfOpenFile(OpenFile* file, FileStamp& stamp) {
     return StampOfHandle(file->handle, stamp);
 }
