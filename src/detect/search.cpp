@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -49,13 +50,31 @@ SizeIndex BuildSizeIndex(const FileCatalogue& catalogue) {
     SizeIndex index;
     const auto count = static_cast<uint32_t>(catalogue.Count());
     index.order.reserve(count);  // a million files: no second copy while it grows
+    int64_t largest = 0;
     for (uint32_t i = 0; i < count; ++i) {
         if (catalogue[i].size > 0) {
             index.order.push_back(i);
+            largest = std::max(largest, catalogue[i].size);
         }
     }
-    std::stable_sort(index.order.begin(), index.order.end(),
-                     [&](uint32_t a, uint32_t b) { return catalogue[a].size < catalogue[b].size; });
+    if (largest > int64_t{UINT32_MAX}) {
+        std::stable_sort(index.order.begin(), index.order.end(), [&](uint32_t a, uint32_t b) {
+            return catalogue[a].size < catalogue[b].size;
+        });
+        return index;
+    }
+    // Size and place in one word: the sort then compares words instead of reaching into the
+    // catalogue for both sides of every comparison, which at a million files left the other
+    // cores waiting between the scan and the search.
+    std::vector<uint64_t> keys(index.order.size());
+    for (size_t k = 0; k < keys.size(); ++k) {
+        uint32_t i = index.order[k];
+        keys[k] = static_cast<uint64_t>(catalogue[i].size) << 32 | i;
+    }
+    std::sort(keys.begin(), keys.end());
+    for (size_t k = 0; k < keys.size(); ++k) {
+        index.order[k] = static_cast<uint32_t>(keys[k]);
+    }
     return index;
 }
 
