@@ -21,9 +21,9 @@
 //
 //   CompareSideBySide: opens every file at once under one lease of the open-file budget,
 //   where the disk sets the pace asks it for every file's first blocks together (ReadAhead),
-//   then reads the files block by block in
-//   step (ReadInStep), splitting them wherever their blocks differ; a file is kept only when,
-//   after its last block, its path still names the very version of it that was read.
+//   then reads the files block by block in step (ReadInStep), splitting them wherever their
+//   blocks differ; a file is kept only when, after its last block, its path still names the
+//   very version of it that was read.
 //
 // A digest only rules pairs out; files are declared identical by their bytes alone. A refusal
 // for want of descriptors never makes a file different: the attempt is undone and made again
