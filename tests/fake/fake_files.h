@@ -39,9 +39,9 @@ struct File {
     int changesOnOpen = 0;
     std::string changedContent{};
     int opens = 0;
+    uint64_t place = 0;  // where it lies on its disk
     // ReadAhead's offsets and counts: a record of the calls, kept also through a reader's view.
     mutable std::vector<std::pair<int64_t, int64_t>> askedAhead{};
-    uint64_t place = 0;                                     // where it lies on its disk
 };
 
 inline constexpr int kNoHandles = 24;  // the error of an open refused for want of handles
