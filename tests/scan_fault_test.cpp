@@ -270,9 +270,18 @@ TEST_F(ReadFaultTest, FewHandlesNeverChangeTheSets) {
         int handleLimit;
         int files;
     };
-    for (Case c : {Case{1024, 1 << 30, 300}, Case{1024, 20, 300}, Case{10, 1 << 30, 300},
-                   Case{6, 3, 40}, Case{1024, 7, 40}}) {
+    // Where the disk sets the pace, digests are read a few files at a time: refusals come
+    // amid such a run too.
+    std::vector<std::pair<bool, Case>> cases;
+    for (bool disk : {false, true}) {
+        for (Case c : {Case{1024, 1 << 30, 300}, Case{1024, 20, 300}, Case{10, 1 << 30, 300},
+                       Case{6, 3, 40}, Case{1024, 7, 40}}) {
+            cases.emplace_back(disk, c);
+        }
+    }
+    for (auto [disk, c] : cases) {
         fakefs::Reset();
+        diskSetsPace = disk;
         fs.budget = c.budget;
         fs.handleLimit = c.handleLimit;
         std::vector<std::string> paths;
@@ -285,8 +294,8 @@ TEST_F(ReadFaultTest, FewHandlesNeverChangeTheSets) {
             fs.files[paths.back()] = {content};
             wanted[i % 7 == 3 ? 1 : 0].push_back(static_cast<uint32_t>(i));
         }
-        EXPECT_EQ(Sets(paths, 70000), wanted) << c.budget << " " << c.handleLimit;
-        EXPECT_TRUE(passed.empty()) << c.budget << " " << c.handleLimit;
+        EXPECT_EQ(Sets(paths, 70000), wanted) << c.budget << " " << c.handleLimit << " " << disk;
+        EXPECT_TRUE(passed.empty()) << c.budget << " " << c.handleLimit << " " << disk;
         EXPECT_LE(fs.mostOpenFiles, std::min<int>(static_cast<int>(c.budget), c.handleLimit));
         // Where the system has fewer handles than the budget says, it did refuse some.
         EXPECT_EQ(fs.refusedOpens > 0, c.handleLimit < static_cast<int>(c.budget));
@@ -367,6 +376,39 @@ TEST_F(ReadFaultTest, FilesSideBySideAreAskedAheadOnlyWhenTheDiskSetsThePace) {
             for (const std::string& path : paths) {
                 EXPECT_EQ(fs.files[path].askedAhead, asked) << path << " " << disk << " " << size;
             }
+        }
+    }
+}
+
+// Where more files of a size than may be open are digested, a reader opens a few at once when
+// the disk sets the pace and asks for what their digests will read (the ends, in one piece when
+// they lie close); from memory it opens and reads them one at a time.
+TEST_F(ReadFaultTest, DigestsAreAskedAheadTogetherOnlyWhenTheDiskSetsThePace) {
+    using Asks = std::vector<std::pair<int64_t, int64_t>>;
+    struct Case {
+        int64_t size;
+        Asks asked;
+    };
+    for (bool disk : {false, true}) {
+        for (const Case& c : {Case{3000, {{0, 3000}}}, Case{12000, {{0, 12000}}},
+                              Case{100000, {{0, 4096}, {95904, 4096}}}}) {
+            fakefs::Reset();
+            diskSetsPace = disk;
+            fs.budget = 20;
+            std::vector<std::string> paths;
+            for (int i = 0; i < 40; ++i) {
+                paths.push_back("/d" + std::to_string(i));
+                std::string content(static_cast<size_t>(c.size), 'd');
+                content.front() = content.back() = static_cast<char>('A' + i);
+                fs.files[paths.back()] = {content};
+            }
+            EXPECT_TRUE(Sets(paths, c.size).empty());
+            for (const std::string& path : paths) {
+                EXPECT_EQ(fs.files[path].askedAhead, disk ? c.asked : Asks{})
+                    << path << " " << disk << " " << c.size;
+            }
+            EXPECT_EQ(fs.mostOpenFiles, disk ? 16 : 1) << c.size;
+            EXPECT_EQ(fs.openFiles, 0);
         }
     }
 }

@@ -6,8 +6,9 @@
 //     │
 //     └─ more than may be open:
 //          SplitByDigest (ends): a block at each end of every file, read on its own, for an
-//          xxHash digest, with idle readers joining in; files with equal digests are
-//          candidates, the rest differ
+//          xxHash digest, with idle readers joining in (where the disk sets the pace, each
+//          reader opens a few files at once and asks ahead for what it reads of them); files
+//          with equal digests are candidates, the rest differ
 //            │
 //            └─ each candidate subset (CompareSubsets: idle readers take subsets too;
 //               CompareCandidates on each):
@@ -55,6 +56,12 @@ constexpr size_t kEndBlock = 4096;
 constexpr size_t kMaxBlock = 64 * 1024;
 // What is asked ahead of the first step where the disk sets the pace: the first two steps.
 constexpr size_t kAskedAhead = kMinBlock + 4 * kMinBlock;
+// Where the disk sets the pace, a reader of digests opens this many files at once and asks for
+// what their digests read before reading the first, so that they wait for the disk together.
+constexpr size_t kDigestedTogether = 16;
+// Up to this size a file's ends are asked for in one piece: what the system would read ahead
+// of the first block anyway.
+constexpr size_t kEndsAskedAsOne = 4 * kEndBlock;
 // Below this many files a class is split by comparing with each distinct block found so far;
 // above it, blocks are first sorted by a digest.
 constexpr size_t kLinearSplit = 8;
@@ -612,6 +619,10 @@ class SizeReader {
         if ((out.error = OpenAlone(open, lease))) {
             return;
         }
+        DigestOpened(open, buffer, cover, out);
+    }
+
+    void DigestOpened(const OpenedFile& open, char* buffer, Cover cover, Digest& out) {
         out.identity = open.Stamp().identity;
         out.modified = open.Stamp().modified;
         bool read = open.Stamp().length == size_;
@@ -639,17 +650,75 @@ class SizeReader {
         out.value = XXH3_128bits_digest(&state);
     }
 
+    // What the digest of `file` reads, asked of the disk before it is read: the ends in one
+    // ask where they lie close together, else each on its own.
+    void AskDigestAhead(const OpenedFile& file, Cover cover) {
+        const auto block = static_cast<int64_t>(kEndBlock);
+        if (cover == Cover::kEnds && size_ > static_cast<int64_t>(kEndsAskedAsOne)) {
+            platform::ReadAhead(file.Handle(), 0, kEndBlock);
+            platform::ReadAhead(file.Handle(), size_ - block, kEndBlock);
+            return;
+        }
+        platform::ReadAhead(
+            file.Handle(), 0,
+            static_cast<size_t>(std::min<int64_t>(size_, static_cast<int64_t>(kMaxBlock))));
+    }
+
+    // The digests of files `from` to `to` of `files`, read together: all opened and asked for
+    // what their digests read before the first is read. A file the system has no descriptor
+    // for then is digested on its own after the others.
+    void DigestTogether(const Candidates& files, size_t from, size_t to, char* buffer, Cover cover,
+                        std::vector<Digest>& digests) {
+        BudgetLease lease(shared_.openFiles);
+        size_t next = from;
+        if (to - from >= 2 && lease.Take(to - from)) {
+            std::vector<OpenedFile> open;
+            std::vector<size_t> at;
+            open.reserve(to - from);
+            at.reserve(to - from);
+            for (; next < to; ++next) {
+                OpenedFile& file = open.emplace_back(files[next]);
+                platform::Error error = file.Open(shared_.folders);
+                if (!error) {
+                    AskDigestAhead(file, cover);
+                    at.push_back(next);
+                    continue;
+                }
+                open.pop_back();
+                if (error.Is(platform::ErrorKind::NoHandles)) {
+                    break;
+                }
+                digests[next].error = error;
+            }
+            for (size_t k = 0; k < open.size(); ++k) {
+                DigestOpened(open[k], buffer, cover, digests[at[k]]);
+            }
+        }
+        lease.Give();
+        for (; next < to; ++next) {
+            DigestOf(files[next], buffer, cover, digests[next]);
+        }
+    }
+
     // Reads what `cover` says of every file for a digest, each on its own; readers with
     // nothing else to do join in, so that the digests of many files are taken at once.
+    // Where the disk sets the pace, each reader takes a few files at a time and reads them
+    // together.
     std::vector<Digest> DigestAll(const Candidates& files, Cover cover) {
         std::vector<Digest> digests(files.size());
         std::atomic<size_t> next{0};
         std::atomic<size_t> finished{0};
         const std::function<void()> work = [&] {
             BlockLease buffer(shared_.blocks, 1, BlockMemory::kSlot);
-            for (size_t i; (i = next.fetch_add(1)) < files.size();) {
-                DigestOf(files[i], buffer.Block(0), cover, digests[i]);
-                size_t done = finished.fetch_add(1, std::memory_order_relaxed) + 1;
+            for (;;) {
+                const size_t take = shared_.pace.Waiting() ? kDigestedTogether : 1;
+                const size_t from = next.fetch_add(take);
+                if (from >= files.size()) {
+                    break;
+                }
+                const size_t to = std::min(files.size(), from + take);
+                DigestTogether(files, from, to, buffer.Block(0), cover, digests);
+                size_t done = finished.fetch_add(to - from, std::memory_order_relaxed) + to - from;
                 progress_.store(static_cast<int32_t>(done * 100 / files.size()),
                                 std::memory_order_relaxed);
             }
