@@ -400,12 +400,15 @@ namespace twinrake {
 namespace {
 
 // Which folder a file is opened from when the descriptor limit holds fewer folders than the
-// catalogue has: the shallowest are held, the others are reached from the nearest one held
-// above them, and what the opens give is the very file its path names.
-TEST(HeldFoldersTest, ShallowestHeldFirstAndDeeperOnesOpenedFromAbove) {
+// catalogue has: those whose files would otherwise walk the most folders are held, the others
+// are reached from the nearest one held above them, and what the opens give is the very file
+// its path names.
+TEST(HeldFoldersTest, FoldersWhoseFilesWalkFarthestHeldFirstOthersOpenedFromAbove) {
     testing_support::TempTree tree;
-    const char* const relative[] = {"", "a", "x", "a/b", "a/b/c"};
-    const int parents[] = {-1, 0, 0, 1, 3};
+    // "e" has no catalogued file: only room nobody is worth goes to it.
+    const char* const relative[] = {"", "a", "x", "a/b", "a/b/c", "e"};
+    const int parents[] = {-1, 0, 0, 1, 3, 0};
+    const int files[] = {1, 1, 2, 2, 100, 0};
     FileCatalogue catalogue;
     std::vector<const CatalogueFolder*> folders;
     for (size_t i = 0; i < std::size(relative); ++i) {
@@ -417,21 +420,26 @@ TEST(HeldFoldersTest, ShallowestHeldFirstAndDeeperOnesOpenedFromAbove) {
         folders.push_back(catalogue.AddDirectory(
             text, stamp.identity,
             parents[i] < 0 ? nullptr : folders[static_cast<size_t>(parents[i])]));
+        for (int k = 0; k < files[i]; ++k) {
+            catalogue.Append(folders.back(), "f", 1);
+        }
     }
     struct Row {
         size_t budget;
         // For each folder: the folder it is opened from (-1: by path) and the way below it.
-        int from[5];
-        const char* below[5];
+        int from[6];
+        const char* below[6];
     };
+    // a/b/c: 100 files that would walk the whole path; then the top, which spares the six
+    // others their whole paths; then a/b (2 files, two folders below the top), x, a.
     const Row rows[] = {
-        {0, {-1, -1, -1, -1, -1}, {"", "", "", "", ""}},
-        {1, {0, 0, 0, 0, 0}, {"", "a", "x", "a/b", "a/b/c"}},
-        // Room for the top and one more: the first other folder asked for takes it.
-        {2, {0, 1, 0, 1, 1}, {"", "", "x", "b", "b/c"}},
-        {3, {0, 1, 2, 1, 1}, {"", "", "", "b", "b/c"}},
-        {4, {0, 1, 2, 3, 3}, {"", "", "", "", "c"}},
-        {5, {0, 1, 2, 3, 4}, {"", "", "", "", ""}},
+        {0, {-1, -1, -1, -1, -1, -1}, {"", "", "", "", "", ""}},
+        {1, {-1, -1, -1, -1, 4, -1}, {"", "", "", "", "", ""}},
+        {2, {0, 0, 0, 0, 4, 0}, {"", "a", "x", "a/b", "", "e"}},
+        {3, {0, 0, 0, 3, 4, 0}, {"", "a", "x", "", "", "e"}},
+        {4, {0, 0, 2, 3, 4, 0}, {"", "a", "", "", "", "e"}},
+        {5, {0, 1, 2, 3, 4, 0}, {"", "", "", "", "", "e"}},
+        {6, {0, 1, 2, 3, 4, 5}, {"", "", "", "", "", ""}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE("budget " + std::to_string(row.budget));

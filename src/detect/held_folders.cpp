@@ -1,5 +1,8 @@
 #include "detect/held_folders.h"
 
+#include <algorithm>
+#include <queue>
+#include <utility>
 #include <vector>
 
 namespace twinrake {
@@ -18,7 +21,7 @@ HeldFolders::HeldFolders(const FileCatalogue& catalogue, size_t budget)
       count_(catalogue.FolderCount()),
       left_(budget) {
     if (count_ > budget) {
-        ReserveForShallowest(budget);
+        ReserveWhereWalksAreLongest(budget);
     }
 }
 
@@ -28,31 +31,74 @@ HeldFolders::~HeldFolders() {
     }
 }
 
-// Keeps room for every folder down to the deepest level whose folders, with all above them,
-// still fit in `budget`; what room is left then goes to the first other folders asked for.
-// A folder counts its depth in catalogue folders above it: one without files is never held.
-void HeldFolders::ReserveForShallowest(size_t budget) {
-    std::vector<uint32_t> depth(count_, 0);
-    std::vector<size_t> atDepth;
+// Keeps the room for the folders whose files would walk the most folders to be opened
+// otherwise. A folder's worth is the files below it that no folder chosen below spares a walk
+// already, times the folders between it and the nearest chosen one above (its whole path where
+// none is): what holding it would spare. Chosen one at a time, the next always the worthiest
+// as those chosen so far leave it; a folder's worth only falls as others are chosen, so a worth
+// taken earlier is looked at again only when it stands first. Room that no folder is worth
+// goes to the first other folders asked for.
+void HeldFolders::ReserveWhereWalksAreLongest(size_t budget) {
+    const std::vector<uint32_t> parent = Parents();
+    std::vector<uint32_t> levels(count_);
     for (size_t i = 0; i < count_; ++i) {
-        const uint32_t parent = catalogue_.Folder(i).parent;
-        // A parent is registered before its folders; anything else is taken as a top.
-        depth[i] = parent < i ? depth[parent] + 1 : 0;
-        if (depth[i] >= atDepth.size()) {
-            atDepth.resize(depth[i] + 1, 0);
+        const std::string_view text = catalogue_.Folder(i).text;
+        levels[i] =
+            static_cast<uint32_t>(std::count(text.begin(), text.end(), platform::kPathSeparator)) +
+            1;
+    }
+    // The files below each folder that no chosen folder below it holds.
+    std::vector<uint64_t> unspared(count_, 0);
+    for (int32_t i = 0; i < catalogue_.Count(); ++i) {
+        ++unspared[catalogue_[static_cast<size_t>(i)].folder().index];
+    }
+    for (size_t i = count_; i-- > 0;) {
+        if (parent[i] != CatalogueFolder::kNone) {
+            unspared[parent[i]] += unspared[i];
         }
-        ++atDepth[depth[i]];
+    }
+    const auto worth = [&](uint32_t i) {
+        uint32_t above = parent[i];
+        while (above != CatalogueFolder::kNone && !slots_[above].reserved) {
+            above = parent[above];
+        }
+        const uint32_t walked =
+            above == CatalogueFolder::kNone ? levels[i] : levels[i] - levels[above];
+        return unspared[i] * walked;
+    };
+    std::priority_queue<std::pair<uint64_t, uint32_t>> worthiest;
+    for (uint32_t i = 0; i < count_; ++i) {
+        worthiest.emplace(worth(i), i);
     }
     size_t reserved = 0;
-    size_t deepest = 0;
-    for (; deepest < atDepth.size() && reserved + atDepth[deepest] <= budget; ++deepest) {
-        reserved += atDepth[deepest];
-    }
-    for (size_t i = 0; i < count_; ++i) {
-        slots_[i].reserved = depth[i] < deepest;
+    while (reserved < budget && !worthiest.empty() && worthiest.top().first > 0) {
+        const uint32_t i = worthiest.top().second;
+        worthiest.pop();
+        const uint64_t now = worth(i);
+        if (!worthiest.empty() && now < worthiest.top().first) {
+            worthiest.emplace(now, i);
+            continue;
+        }
+        slots_[i].reserved = true;
+        ++reserved;
+        for (uint32_t above = parent[i]; above != CatalogueFolder::kNone && !slots_[above].reserved;
+             above = parent[above]) {
+            unspared[above] -= unspared[i];
+        }
     }
     reservedLeft_.store(reserved);
     left_.store(budget - reserved);
+}
+
+// Each folder's catalogue folder above it; a parent is registered before its folders, and
+// anything else is taken as a top.
+std::vector<uint32_t> HeldFolders::Parents() const {
+    std::vector<uint32_t> parent(count_);
+    for (size_t i = 0; i < count_; ++i) {
+        const uint32_t above = catalogue_.Folder(i).parent;
+        parent[i] = above < i ? above : CatalogueFolder::kNone;
+    }
+    return parent;
 }
 
 bool HeldFolders::Take(std::atomic<size_t>& room) {
@@ -63,13 +109,31 @@ bool HeldFolders::Take(std::atomic<size_t>& room) {
 }
 
 HeldFolders::Place HeldFolders::For(const CatalogueFolder& folder) {
+    // A folder that is not held now never will be (every refusal stands), so where its files
+    // are opened from is settled the first time it is asked.
+    Slot& slot = slots_[folder.index];
+    uint32_t from = slot.from.load(std::memory_order_acquire);
+    if (from == kUnasked) {
+        from = HeldAbove(folder);
+        slot.from.store(from, std::memory_order_release);
+    }
+    if (from == CatalogueFolder::kNone) {
+        return Place{};
+    }
+    const std::string_view text = folder.text;
+    return Place{slots_[from].held.load(std::memory_order_acquire),
+                 text.substr(std::min(text.size(), catalogue_.Folder(from).text.size() + 1))};
+}
+
+// The folder itself if it can be held, else the nearest one above it that can, or kNone.
+uint32_t HeldFolders::HeldAbove(const CatalogueFolder& folder) {
     const std::string_view text = folder.text;
     for (const CatalogueFolder* above = &folder;;) {
-        if (const platform::HeldFolder* held = Hold(*above)) {
-            return Place{held, text.substr(std::min(text.size(), above->text.size() + 1))};
+        if (Hold(*above) != nullptr) {
+            return above->index;
         }
         if (above->parent >= count_) {
-            return Place{};
+            return CatalogueFolder::kNone;
         }
         above = &catalogue_.Folder(above->parent);
         // The way below starts after the folder's text and a separator, or is not one.
@@ -77,7 +141,7 @@ HeldFolders::Place HeldFolders::For(const CatalogueFolder& folder) {
             text.size() - above->text.size() > kMostBelow ||
             text[above->text.size()] != platform::kPathSeparator ||
             text.compare(0, above->text.size(), above->text) != 0) {
-            return Place{};
+            return CatalogueFolder::kNone;
         }
     }
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "catalogue/lists.h"
 #include "platform/files.h"
@@ -15,10 +16,10 @@ namespace twinrake {
 
 // A folder is held the first time one of its files is opened, while the descriptor limit
 // leaves room, and only while it is still the folder that was listed. Where the limit holds
-// fewer than the catalogue's folders, the room goes to the shallowest folders first, and the
-// file of a folder that is not held is opened from the nearest held folder above it: its open
-// then walks only the few folders between. A file with no held folder above is opened by its
-// path.
+// fewer than the catalogue's folders, the room goes to the folders whose files would walk the
+// most folders to be opened, and the file of a folder that is not held is opened from the
+// nearest held folder above it: its open then walks only the few folders between. A file with
+// no held folder above is opened by its path.
 class HeldFolders {
   public:
     // Where a file of a folder is opened from: a held folder, and the way from it to the
@@ -38,12 +39,18 @@ class HeldFolders {
     Place For(const CatalogueFolder& folder);
 
   private:
+    // A slot's `from` before its folder was first asked for.
+    static constexpr uint32_t kUnasked = CatalogueFolder::kNone - 1;
     struct Slot {
         std::atomic<platform::HeldFolder*> held{nullptr};
+        // The folder its files are opened from, once asked: kNone, by their paths.
+        std::atomic<uint32_t> from{kUnasked};
         std::atomic<bool> refused{false};  // not held, and never to be tried again
         bool reserved = false;             // its room is in reservedLeft_, not in left_
     };
-    void ReserveForShallowest(size_t budget);
+    void ReserveWhereWalksAreLongest(size_t budget);
+    std::vector<uint32_t> Parents() const;
+    uint32_t HeldAbove(const CatalogueFolder& folder);
     const platform::HeldFolder* Hold(const CatalogueFolder& folder);
     static bool Take(std::atomic<size_t>& room);
 
