@@ -166,10 +166,6 @@ int main(int argc, char** argv) {
     // block is freed; after that, the file lists and digests of large sizes, freed on many
     // reader threads, stay in those threads' heaps. A fixed size gives them back.
     mallopt(M_MMAP_THRESHOLD, 256 * 1024);
-    // And all threads allocate from one heap: once the disk sets the pace, up to 32 readers
-    // each kept one of their own (about 15 MiB more at a million files), and they allocate
-    // too seldom to wait for each other.
-    mallopt(M_ARENA_MAX, 1);
 #endif
     cli::Options options;
     if (int status = cli::ParseOptions(argc, argv, options); status >= 0) {
