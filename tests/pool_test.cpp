@@ -57,6 +57,25 @@ TEST(ReaderPoolTest, AsManyThreadsAsTheDiskWants) {
     }
 }
 
+// Once the disk set the pace it does for good, but whether it does now follows each round: a
+// quarter of a round waiting is enough, less is not.
+TEST(DiskPaceTest, WaitingStaysWaitingNowFollowsTheLastRound) {
+    DiskPace pace;
+    const struct {
+        uint32_t waited;  // of a round's answers
+        bool waiting;
+        bool waitingNow;
+    } kRounds[] = {{15, false, false}, {16, true, true}, {0, true, false},
+                   {15, true, false},  {64, true, true}, {0, true, false}};
+    for (const auto& round : kRounds) {
+        for (uint32_t k = 0; k < DiskPace::kRound; ++k) {
+            pace.Note(k < round.waited);
+        }
+        EXPECT_EQ(pace.Waiting(), round.waiting) << round.waited;
+        EXPECT_EQ(pace.WaitingNow(), round.waitingNow) << round.waited;
+    }
+}
+
 // A thread that finds the disk slow starts the others; Join waits for those too.
 TEST(ReaderPoolTest, ThreadsStartedByThreadsAreJoined) {
     std::atomic<int> ran{0};

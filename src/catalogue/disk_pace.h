@@ -24,15 +24,15 @@ class DiskPace {
 
     // One answer of the file system, which waited for the disk or did not.
     void Note(bool waited) {
-        if (waiting_.load(std::memory_order_relaxed)) {
-            return;
-        }
         if (waited) {
             waited_.fetch_add(1, std::memory_order_relaxed);
         }
-        if (answers_.fetch_add(1, std::memory_order_relaxed) % kRound == kRound - 1 &&
-            waited_.exchange(0, std::memory_order_relaxed) * 4 >= kRound &&
-            !waiting_.exchange(true) && whenWaiting_) {
+        if (answers_.fetch_add(1, std::memory_order_relaxed) % kRound != kRound - 1) {
+            return;
+        }
+        const bool slow = waited_.exchange(0, std::memory_order_relaxed) * 4 >= kRound;
+        waitingNow_.store(slow, std::memory_order_relaxed);
+        if (slow && !waiting_.exchange(true) && whenWaiting_) {
             whenWaiting_();
         }
     }
@@ -64,10 +64,15 @@ class DiskPace {
     // Whether the disk sets the pace; once it did, it does for the rest of the work.
     bool Waiting() const { return waiting_.load(std::memory_order_relaxed); }
 
+    // Whether it did in the last round of answers: only then does asking it ahead pay. Pages
+    // that it brought in earlier, or that the cache had all along, would cost a call a file.
+    bool WaitingNow() const { return waitingNow_.load(std::memory_order_relaxed); }
+
   private:
     std::atomic<uint32_t> answers_{0};
     std::atomic<uint32_t> waited_{0};
     std::atomic<bool> waiting_{false};
+    std::atomic<bool> waitingNow_{false};
     std::function<void()> whenWaiting_;
 };
 

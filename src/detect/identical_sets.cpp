@@ -543,9 +543,10 @@ class SizeReader {
     }
 
     // Read one after another, each file would wait for the disk on its own; asked ahead
-    // together, they wait once. From memory that would only cost a call per file.
+    // together, they wait once. From memory (the cache's own pages, or those the disk brought
+    // in earlier) that would only cost a call per file.
     void AskAhead(const Group& files) {
-        if (!shared_.pace.Waiting()) {
+        if (!shared_.pace.WaitingNow()) {
             return;
         }
         const auto ahead =
@@ -664,9 +665,9 @@ class SizeReader {
             static_cast<size_t>(std::min<int64_t>(size_, static_cast<int64_t>(kMaxBlock))));
     }
 
-    // The digests of files `from` to `to` of `files`, read together: all opened and asked for
-    // what their digests read before the first is read. A file the system has no descriptor
-    // for then is digested on its own after the others.
+    // The digests of files `from` to `to` of `files`, read together: all opened, and while the
+    // disk sets the pace now, asked for what their digests read, before the first is read. A
+    // file the system has no descriptor for then is digested on its own after the others.
     void DigestTogether(const Candidates& files, size_t from, size_t to, char* buffer, Cover cover,
                         std::vector<Digest>& digests) {
         BudgetLease lease(shared_.openFiles);
@@ -680,7 +681,9 @@ class SizeReader {
                 OpenedFile& file = open.emplace_back(files[next]);
                 platform::Error error = file.Open(shared_.folders);
                 if (!error) {
-                    AskDigestAhead(file, cover);
+                    if (shared_.pace.WaitingNow()) {
+                        AskDigestAhead(file, cover);
+                    }
                     at.push_back(next);
                     continue;
                 }

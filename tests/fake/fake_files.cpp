@@ -184,7 +184,7 @@ void ReadAhead(OpenFile* open, int64_t offset, size_t count) {
 }
 
 DiskWait LastReadWaited(const OpenFile*) {
-    return DiskWait::kNo;  // the scripted files are all in memory
+    return fakefs::State().readsWait ? DiskWait::kYes : DiskWait::kNo;
 }
 
 Error StampOfOpenFile(OpenFile* file, FileStamp& stamp) {

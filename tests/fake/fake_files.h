@@ -65,6 +65,7 @@ struct Tree {
     int handleLimit = 1 << 30;
     size_t budget = 1024;             // what OpenFileBudget says
     bool spinning = false;            // what OnSpinningDisk says
+    bool readsWait = false;           // what LastReadWaited says of every read
     std::vector<std::string> opened;  // every path opened, in order
 };
 
