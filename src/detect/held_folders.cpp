@@ -66,9 +66,10 @@ void HeldFolders::ReserveWhereWalksAreLongest(size_t budget) {
             above == CatalogueFolder::kNone ? levels[i] : levels[i] - levels[above];
         return unspared[i] * walked;
     };
+    // Before any is chosen, every folder's walk is its whole path.
     std::priority_queue<std::pair<uint64_t, uint32_t>> worthiest;
     for (uint32_t i = 0; i < count_; ++i) {
-        worthiest.emplace(worth(i), i);
+        worthiest.emplace(unspared[i] * levels[i], i);
     }
     size_t reserved = 0;
     while (reserved < budget && !worthiest.empty() && worthiest.top().first > 0) {
