@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -425,6 +426,48 @@ TEST_F(ReadFaultTest, DigestsAreAskedAheadTogetherOnlyWhileReadsWaitForTheDisk) 
 
 // On a disk that turns, one reader takes the sizes in the order their first files lie on the
 // disk, where on other disks the catalogue order decides; the groups come out the same.
+// However many readers there are, only so many sizes of many files are read at once (their
+// lists, digests and subsets are what the peak grows with); the readers waiting for a turn
+// help with the sizes being read, and the sets stay the same.
+TEST_F(ReadFaultTest, LargeSizesAreReadOnlySoManyAtOnce) {
+    constexpr int kSizes = 4;
+    constexpr int kFiles = 1100;  // more than a reader keeps its list of files for
+    Folder folder;
+    for (int k = 0; k < kSizes; ++k) {
+        for (int i = 0; i < kFiles; ++i) {
+            const std::string name = "s" + std::to_string(k) + "_" + std::to_string(i);
+            folder.entries.push_back({name, false, 100 + k});
+            fs.files["/L/" + name] = {std::string(100 + k, i % 2 == 0 ? 'a' : 'b')};
+        }
+    }
+    fs.folders["/L"] = folder;
+    for (size_t most : {1, 2}) {
+        SCOPED_TRACE(most);
+        fs.opened.clear();
+        AppState state;
+        ASSERT_TRUE(ScanFolder(state.fileCatalogue, fs.programDirectory, "/L"));
+        FindDuplicates(state, SearchTuning{4, SIZE_MAX, most});
+        ASSERT_EQ(state.groupList.size(), 2u * kSizes);
+        for (size_t g = 0; g < state.groupList.size(); ++g) {
+            EXPECT_EQ(state.groupList[g].memberCount, kFiles / 2);
+        }
+        // Each size from its first open to its last; at no open more sizes begun and unended.
+        std::map<char, std::pair<size_t, size_t>> spans;
+        for (size_t at = 0; at < fs.opened.size(); ++at) {
+            spans.try_emplace(fs.opened[at].at(4), at, at).first->second.second = at;
+        }
+        ASSERT_EQ(spans.size(), size_t{kSizes});
+        size_t mostAtOnce = 0;
+        for (size_t at = 0; at < fs.opened.size(); ++at) {
+            const auto reading = std::count_if(spans.begin(), spans.end(), [at](const auto& s) {
+                return s.second.first <= at && at <= s.second.second;
+            });
+            mostAtOnce = std::max(mostAtOnce, static_cast<size_t>(reading));
+        }
+        EXPECT_LE(mostAtOnce, most);
+    }
+}
+
 TEST_F(ReadFaultTest, OnASpinningDiskSizesAreReadInTheOrderOfTheirPlaceOnDisk) {
     // Five sizes, a pair each, catalogued in the order of their sizes' first files.
     const std::vector<uint64_t> places = {500, 100, 400, 200, 300};

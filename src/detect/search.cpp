@@ -8,7 +8,8 @@
 //     3. SearchReaders: reader threads (ReaderPool: one per core from memory, sixteen per core
 //        once reads wait for the disk, one on a disk that turns) take the jobs in ReadingOrder
 //        and split each size into sets of identical files (IdenticalSets, identical_sets.h);
-//        a reader with no size left joins the digests of a large one (SharedWork); files are
+//        a reader with no size left joins the digests of a large one (SharedWork), and so
+//        does one whose size is large while one large size per core is read already; files are
 //        opened by name in their folders, held open for the search (HeldFolders) while the
 //        descriptor limit leaves room, else from the nearest held folder above them
 //     4. CollectInCatalogueOrder: walks the catalogue as the plain pairwise search would,
@@ -157,6 +158,52 @@ constexpr size_t kFilesKept = 1024;
 // How many small sizes the caller waits for at once, once it has caught up with the readers.
 constexpr size_t kWaitedRun = 64;
 
+// A size of more than kFilesKept files takes megabytes while it is read (its list of files,
+// digests and subsets); with sixteen readers a core once the disk sets the pace, several at
+// once would make the peak grow with the readers rather than with the catalogue. So only so
+// many are read at once; a reader whose size would be one more helps with the shared work of
+// those being read until one is done.
+class LargeSizeTurns {
+  public:
+    explicit LargeSizeTurns(size_t most) : most_(std::max<size_t>(most, 1)) {}
+
+    void Take(SharedWork& work) {
+        for (size_t now = reading_.load();;) {
+            if (now < most_ && reading_.compare_exchange_weak(now, now + 1)) {
+                return;
+            }
+            work.Join(kWaitStep);
+            now = reading_.load();
+        }
+    }
+    void Give() { reading_.fetch_sub(1); }
+
+  private:
+    const size_t most_;
+    std::atomic<size_t> reading_{0};
+};
+
+// A turn to read a large size, given back on every path out of the reading.
+class LargeSizeTurn {
+  public:
+    LargeSizeTurn(LargeSizeTurns& turns, SharedWork& work, bool large)
+        : turns_(large ? &turns : nullptr) {
+        if (turns_ != nullptr) {
+            turns_->Take(work);
+        }
+    }
+    ~LargeSizeTurn() {
+        if (turns_ != nullptr) {
+            turns_->Give();
+        }
+    }
+    LargeSizeTurn(const LargeSizeTurn&) = delete;
+    LargeSizeTurn& operator=(const LargeSizeTurn&) = delete;
+
+  private:
+    LargeSizeTurns* const turns_;
+};
+
 // Reads the sizes' files on as many threads as the disk wants, in ReadingOrder, while the
 // calling thread keeps the window's progress bars; the window is only ever touched from the
 // calling thread.
@@ -172,6 +219,7 @@ class SearchReaders {
           blocks_(kBlockSlots),
           folders_(catalogue, std::min({platform::FolderHoldBudget(), tuning.heldFolders,
                                         catalogue.FolderCount()})),
+          largeTurns_(tuning.largeSizesAtOnce > 0 ? tuning.largeSizesAtOnce : Cores()),
           pool_(
               SearchThreads(), spinning, [this] { Work(); },
               static_cast<size_t>(std::max(tuning.readers, 0))),
@@ -224,17 +272,7 @@ class SearchReaders {
         std::vector<SizeClassFile> files;
         for (size_t at = next_.fetch_add(1); at < jobs_.size(); at = next_.fetch_add(1)) {
             SizeClassJob& job = jobs_[order_[at]];
-            files.clear();
-            for (uint32_t k = job.begin; k < job.end; ++k) {
-                uint32_t entry = index_.order[k];
-                const FileEntry& file = catalogue_[entry];
-                files.push_back({entry, file.directory(), file.name(), &file.folder()});
-            }
-            SizeClassResult result =
-                IdenticalSets(files, catalogue_[job.head].size, job.progress, shared_);
-            if (files.capacity() > kFilesKept) {
-                std::vector<SizeClassFile>().swap(files);  // many readers would each keep it
-            }
+            SizeClassResult result = ReadSize(job, files);
             bool awaited = false;
             {
                 std::lock_guard lock(mutex_);
@@ -257,6 +295,22 @@ class SearchReaders {
         }
     }
 
+    SizeClassResult ReadSize(SizeClassJob& job, std::vector<SizeClassFile>& files) {
+        LargeSizeTurn turn(largeTurns_, work_, job.end - job.begin > kFilesKept);
+        files.clear();
+        for (uint32_t k = job.begin; k < job.end; ++k) {
+            uint32_t entry = index_.order[k];
+            const FileEntry& file = catalogue_[entry];
+            files.push_back({entry, file.directory(), file.name(), &file.folder()});
+        }
+        SizeClassResult result =
+            IdenticalSets(files, catalogue_[job.head].size, job.progress, shared_);
+        if (files.capacity() > kFilesKept) {
+            std::vector<SizeClassFile>().swap(files);  // many readers would each keep it
+        }
+        return result;
+    }
+
     const FileCatalogue& catalogue_;
     const SizeIndex& index_;
     std::deque<SizeClassJob>& jobs_;
@@ -264,6 +318,7 @@ class SearchReaders {
     OpenBudget budget_;
     BlockMemory blocks_;
     HeldFolders folders_;
+    LargeSizeTurns largeTurns_;
     SharedWork work_;
     std::atomic<size_t> next_{0};
     std::atomic<int64_t> finishedCount_{0};

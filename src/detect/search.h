@@ -16,6 +16,8 @@ struct SearchTuning {
     // At most this many folders held open for the search's opens; fewer where the descriptor
     // limit leaves less room.
     size_t heldFolders = SIZE_MAX;
+    // At most this many sizes of many files read at once; 0: one per core.
+    size_t largeSizesAtOnce = 0;
 };
 
 // Rebuilds the GroupList and MemberList from the whole FileCatalogue. Every set of two or more
