@@ -435,7 +435,8 @@ TEST_F(ReadFaultTest, LargeSizesAreReadOnlySoManyAtOnce) {
     Folder folder;
     for (int k = 0; k < kSizes; ++k) {
         for (int i = 0; i < kFiles; ++i) {
-            const std::string name = "s" + std::to_string(k) + "_" + std::to_string(i);
+            std::string name = "s";
+            name.append(std::to_string(k)).append("_").append(std::to_string(i));
             folder.entries.push_back({name, false, 100 + k});
             fs.files["/L/" + name] = {std::string(100 + k, i % 2 == 0 ? 'a' : 'b')};
         }
