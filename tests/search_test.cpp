@@ -446,13 +446,14 @@ TEST(HeldFoldersTest, FoldersWhoseFilesWalkFarthestHeldFirstOthersOpenedFromAbov
         HeldFolders held(catalogue, row.budget);
         for (size_t i = 0; i < folders.size(); ++i) {
             SCOPED_TRACE(folders[i]->text);
-            const HeldFolders::Place place = held.For(*folders[i]);
+            const HeldFolders::Place place = held.For(folders[i]->index, folders[i]->text);
             if (row.from[i] < 0) {
                 EXPECT_EQ(place.held, nullptr);
                 continue;
             }
             ASSERT_NE(place.held, nullptr);
-            EXPECT_EQ(place.held, held.For(*folders[static_cast<size_t>(row.from[i])]).held);
+            const CatalogueFolder& from = *folders[static_cast<size_t>(row.from[i])];
+            EXPECT_EQ(place.held, held.For(from.index, from.text).held);
             EXPECT_EQ(place.below, row.below[i]);
             platform::OpenFile* file = nullptr;
             platform::FileStamp opened;

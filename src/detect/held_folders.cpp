@@ -20,6 +20,9 @@ HeldFolders::HeldFolders(const FileCatalogue& catalogue, size_t budget)
       slots_(std::make_unique<Slot[]>(catalogue.FolderCount())),
       count_(catalogue.FolderCount()),
       left_(budget) {
+    for (size_t i = 0; i < count_; ++i) {
+        slots_[i].textLength = static_cast<uint32_t>(catalogue.Folder(i).text.size());
+    }
     if (count_ > budget) {
         ReserveWhereWalksAreLongest(budget);
     }
@@ -109,21 +112,21 @@ bool HeldFolders::Take(std::atomic<size_t>& room) {
     return left > 0;
 }
 
-HeldFolders::Place HeldFolders::For(const CatalogueFolder& folder) {
+HeldFolders::Place HeldFolders::For(uint32_t folder, std::string_view text) {
     // A folder that is not held now never will be (every refusal stands), so where its files
     // are opened from is settled the first time it is asked.
-    Slot& slot = slots_[folder.index];
+    Slot& slot = slots_[folder];
     uint32_t from = slot.from.load(std::memory_order_acquire);
     if (from == kUnasked) {
-        from = HeldAbove(folder);
+        from = HeldAbove(catalogue_.Folder(folder));
         slot.from.store(from, std::memory_order_release);
     }
     if (from == CatalogueFolder::kNone) {
         return Place{};
     }
-    const std::string_view text = folder.text;
-    return Place{slots_[from].held.load(std::memory_order_acquire),
-                 text.substr(std::min(text.size(), catalogue_.Folder(from).text.size() + 1))};
+    const Slot& held = slots_[from];
+    return Place{held.held.load(std::memory_order_acquire),
+                 text.substr(std::min<size_t>(text.size(), held.textLength + 1))};
 }
 
 // The folder itself if it can be held, else the nearest one above it that can, or kNone.

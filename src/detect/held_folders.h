@@ -35,8 +35,11 @@ class HeldFolders {
     HeldFolders(const HeldFolders&) = delete;
     HeldFolders& operator=(const HeldFolders&) = delete;
 
-    // Where the files of `folder` are opened from. May run on several threads at once.
-    Place For(const CatalogueFolder& folder);
+    // Where the files of the catalogue's folder `folder`, whose text is `text`, are opened
+    // from. Asked once a file, so it reads the folder's slot alone (and the slot of the folder
+    // it is opened from): a million files' folder records would each cost a cache miss. May
+    // run on several threads at once.
+    Place For(uint32_t folder, std::string_view text);
 
   private:
     // A slot's `from` before its folder was first asked for.
@@ -45,6 +48,7 @@ class HeldFolders {
         std::atomic<platform::HeldFolder*> held{nullptr};
         // The folder its files are opened from, once asked: kNone, by their paths.
         std::atomic<uint32_t> from{kUnasked};
+        uint32_t textLength = 0;           // of the folder's text, where a way below it starts
         std::atomic<bool> refused{false};  // not held, and never to be tried again
         bool reserved = false;             // its room is in reservedLeft_, not in left_
     };

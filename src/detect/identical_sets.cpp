@@ -156,9 +156,10 @@ class OpenedFile {
 
     // Opens the file from a folder that `folders` hold, its own or one above, else by its path.
     platform::Error Open(HeldFolders* folders) {
-        const HeldFolders::Place place = folders != nullptr && file_->folder != nullptr
-                                             ? folders->For(*file_->folder)
-                                             : HeldFolders::Place{};
+        const HeldFolders::Place place =
+            folders != nullptr && file_->folder != CatalogueFolder::kNone
+                ? folders->For(file_->folder, file_->directory)
+                : HeldFolders::Place{};
         if (place.held != nullptr) {
             return platform::OpenForReadingIn(place.held, place.below, file_->name, handle_,
                                               stamp_);

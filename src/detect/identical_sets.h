@@ -10,12 +10,11 @@
 #include <string_view>
 #include <vector>
 
+#include "catalogue/lists.h"
 #include "detect/shared_reading.h"
 #include "platform/files.h"
 
 namespace twinrake {
-
-struct CatalogueFolder;
 
 // A file of one size, its texts those of its catalogue entry: a size may have thousands of
 // files, and many readers hold one each.
@@ -23,7 +22,8 @@ struct SizeClassFile {
     uint32_t entry;  // catalogue index
     std::string_view directory;
     std::string_view name;
-    const CatalogueFolder* folder = nullptr;  // none: the file is only ever opened by its path
+    // Its folder's place in the catalogue; kNone: the file is only ever opened by its path.
+    uint32_t folder = CatalogueFolder::kNone;
 };
 
 // A file of a set, with its stamp as it was read.

@@ -301,7 +301,7 @@ class SearchReaders {
         for (uint32_t k = job.begin; k < job.end; ++k) {
             uint32_t entry = index_.order[k];
             const FileEntry& file = catalogue_[entry];
-            files.push_back({entry, file.directory(), file.name(), &file.folder()});
+            files.push_back({entry, file.directory(), file.name(), file.folder().index});
         }
         SizeClassResult result =
             IdenticalSets(files, catalogue_[job.head].size, job.progress, shared_);
