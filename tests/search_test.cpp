@@ -466,5 +466,55 @@ TEST(HeldFoldersTest, FoldersWhoseFilesWalkFarthestHeldFirstOthersOpenedFromAbov
     }
 }
 
+// A folder held from one held above it is held only while it is still the folder that was
+// listed: one put in its place, a missing one, a file or no way at all are refused, and the
+// files of one held so open as those its path names.
+TEST(HeldFoldersTest, FolderHeldFromAboveOnlyWhileItIsTheListedOne) {
+    testing_support::TempTree tree;
+    tree.Write("a/b/f", "b");
+    tree.Write("a/c/f", "c");
+    tree.Write("a/file", "x");
+    platform::FileStamp top, b, c;
+    ASSERT_FALSE(platform::StampOfPath(tree.root(), top));
+    ASSERT_FALSE(platform::StampOfPath(tree.Path("a/b"), b));
+    ASSERT_FALSE(platform::StampOfPath(tree.Path("a/c"), c));
+    platform::HeldFolder* above = nullptr;
+    ASSERT_FALSE(platform::HoldFolder(tree.root(), top.identity, above));
+    struct Row {
+        const char* below;
+        const platform::FileIdentity& identity;
+        bool held;
+    };
+    const Row rows[] = {
+        {"a/b", b.identity, true},     {"a/c", c.identity, true},     {"a/b", c.identity, false},
+        {"a/gone", b.identity, false}, {"a/file", b.identity, false}, {"", top.identity, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.below);
+        platform::HeldFolder* held = nullptr;
+        const platform::Error error = platform::HoldFolderIn(above, row.below, row.identity, held);
+        EXPECT_EQ(!error, row.held);
+        EXPECT_EQ(held != nullptr, row.held);
+        if (held == nullptr) {
+            continue;
+        }
+        platform::OpenFile* file = nullptr;
+        platform::FileStamp opened, named;
+        ASSERT_FALSE(platform::OpenForReadingIn(held, "", "f", file, opened));
+        platform::CloseFile(file);
+        ASSERT_FALSE(platform::StampOfPath(tree.Path(std::string(row.below) + "/f"), named));
+        EXPECT_EQ(opened.identity, named.identity);
+        platform::ReleaseFolder(held);
+    }
+    // Renamed away and another made in its place: the one there now is not the one listed.
+    std::filesystem::rename(tree.Path("a/b"), tree.Path("a/b.old"));
+    tree.MakeFolder("a/b");
+    platform::HeldFolder* held = nullptr;
+    EXPECT_TRUE(
+        platform::HoldFolderIn(above, "a/b", b.identity, held).Is(platform::ErrorKind::Changed));
+    EXPECT_EQ(held, nullptr);
+    platform::ReleaseFolder(above);
+}
+
 }  // namespace
 }  // namespace twinrake

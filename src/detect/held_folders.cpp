@@ -19,7 +19,8 @@ HeldFolders::HeldFolders(const FileCatalogue& catalogue, size_t budget)
     : catalogue_(catalogue),
       slots_(std::make_unique<Slot[]>(catalogue.FolderCount())),
       count_(catalogue.FolderCount()),
-      left_(budget) {
+      left_(budget),
+      allHaveRoom_(count_ <= budget) {
     for (size_t i = 0; i < count_; ++i) {
         slots_[i].textLength = static_cast<uint32_t>(catalogue.Folder(i).text.size());
     }
@@ -131,7 +132,6 @@ HeldFolders::Place HeldFolders::For(uint32_t folder, std::string_view text) {
 
 // The folder itself if it can be held, else the nearest one above it that can, or kNone.
 uint32_t HeldFolders::HeldAbove(const CatalogueFolder& folder) {
-    const std::string_view text = folder.text;
     for (const CatalogueFolder* above = &folder;;) {
         if (Hold(*above) != nullptr) {
             return above->index;
@@ -140,14 +140,53 @@ uint32_t HeldFolders::HeldAbove(const CatalogueFolder& folder) {
             return CatalogueFolder::kNone;
         }
         above = &catalogue_.Folder(above->parent);
-        // The way below starts after the folder's text and a separator, or is not one.
-        if (text.size() <= above->text.size() + 1 ||
-            text.size() - above->text.size() > kMostBelow ||
-            text[above->text.size()] != platform::kPathSeparator ||
-            text.compare(0, above->text.size(), above->text) != 0) {
+        if (Below(folder, *above).empty()) {
             return CatalogueFolder::kNone;
         }
     }
+}
+
+// The way from `above` down to `folder`: what follows the text of `above` and a separator in
+// the text of `folder`. Empty where there is no such way, or a longer one than kMostBelow.
+std::string_view HeldFolders::Below(const CatalogueFolder& folder, const CatalogueFolder& above) {
+    const std::string_view text = folder.text;
+    if (text.size() <= above.text.size() + 1 || text.size() - above.text.size() > kMostBelow ||
+        text[above.text.size()] != platform::kPathSeparator ||
+        text.compare(0, above.text.size(), above.text) != 0) {
+        return {};
+    }
+    return text.substr(above.text.size() + 1);
+}
+
+// Opens `folder` to hold it from the nearest folder held above it, so that the system walks
+// only the folders between; from its path where none is. Where every folder has room, the
+// folders above it are held first: each of them is then walked to once, from the one above.
+platform::Error HeldFolders::OpenToHold(const CatalogueFolder& folder,
+                                        platform::HeldFolder*& held) {
+    if (allHaveRoom_) {
+        // From the top down, each from the one above; not one within the other, which would
+        // go as deep into the stack as the folders go.
+        std::vector<uint32_t> unheld;
+        for (uint32_t at = folder.index, above = folder.parent;
+             above < at && slots_[above].held.load(std::memory_order_acquire) == nullptr;
+             at = above, above = catalogue_.Folder(at).parent) {
+            unheld.push_back(above);
+        }
+        for (auto at = unheld.rbegin(); at != unheld.rend(); ++at) {
+            Hold(catalogue_.Folder(*at));
+        }
+    }
+    for (uint32_t at = folder.index, above = folder.parent; above < at;
+         at = above, above = catalogue_.Folder(at).parent) {
+        const std::string_view below = Below(folder, catalogue_.Folder(above));
+        if (below.empty()) {
+            break;
+        }
+        if (const platform::HeldFolder* from = slots_[above].held.load(std::memory_order_acquire)) {
+            return platform::HoldFolderIn(from, below, folder.identity, held);
+        }
+    }
+    return platform::HoldFolder(folder.text, folder.identity, held);
 }
 
 const platform::HeldFolder* HeldFolders::Hold(const CatalogueFolder& folder) {
@@ -166,7 +205,7 @@ const platform::HeldFolder* HeldFolders::Hold(const CatalogueFolder& folder) {
         return nullptr;
     }
     platform::HeldFolder* mine = nullptr;
-    if (platform::HoldFolder(folder.text, folder.identity, mine)) {
+    if (OpenToHold(folder, mine)) {
         room.fetch_add(1);
         slot.refused.store(true, std::memory_order_relaxed);
         return nullptr;

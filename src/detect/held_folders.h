@@ -55,7 +55,9 @@ class HeldFolders {
     void ReserveWhereWalksAreLongest(size_t budget);
     std::vector<uint32_t> Parents() const;
     uint32_t HeldAbove(const CatalogueFolder& folder);
+    static std::string_view Below(const CatalogueFolder& folder, const CatalogueFolder& above);
     const platform::HeldFolder* Hold(const CatalogueFolder& folder);
+    platform::Error OpenToHold(const CatalogueFolder& folder, platform::HeldFolder*& held);
     static bool Take(std::atomic<size_t>& room);
 
     const FileCatalogue& catalogue_;
@@ -63,6 +65,7 @@ class HeldFolders {
     const size_t count_;
     std::atomic<size_t> left_;
     std::atomic<size_t> reservedLeft_{0};
+    const bool allHaveRoom_;  // every folder may be held
 };
 
 }  // namespace twinrake

@@ -194,6 +194,10 @@ size_t FolderHoldBudget();
 // Holds `folder` when it is still the folder with `identity` (Changed when another is there
 // now); Unsupported where the platform holds no folders.
 Error HoldFolder(const std::string& folder, const FileIdentity& identity, HeldFolder*& held);
+// HoldFolder for the folder `below` a held folder (a relative path as OpenForReadingIn takes,
+// not empty): the system then walks only the folders between, not the whole path.
+Error HoldFolderIn(const HeldFolder* above, std::string_view below, const FileIdentity& identity,
+                   HeldFolder*& held);
 void ReleaseFolder(HeldFolder* held);
 
 // OpenForReading for the file `name` in the folder `below` a held folder (`below` a relative

@@ -11,6 +11,10 @@ Error HoldFolder(const std::string&, const FileIdentity&, HeldFolder*&) {
     return Failed(ErrorKind::Unsupported);
 }
 
+Error HoldFolderIn(const HeldFolder*, std::string_view, const FileIdentity&, HeldFolder*&) {
+    return Failed(ErrorKind::Unsupported);
+}
+
 void ReleaseFolder(HeldFolder*) {}
 
 Error OpenForReadingIn(const HeldFolder*, std::string_view, std::string_view, OpenFile*&,

@@ -563,11 +563,38 @@ size_t FolderHoldBudget() {
     return allowed > taken ? allowed - taken : 0;
 }
 
+namespace {
+
+constexpr int kHoldingFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+
+}  // namespace
+
 Error HoldFolder(const std::string& folder, const FileIdentity& identity, HeldFolder*& held) {
     posix::Descriptor opened;
-    if (Error error =
-            posix::OpenFolderAsListed(folder, identity, O_PATH | O_DIRECTORY | O_CLOEXEC, opened)) {
+    if (Error error = posix::OpenFolderAsListed(folder, identity, kHoldingFlags, opened)) {
         return error;
+    }
+    held = new HeldFolder{std::exchange(opened.fd, -1)};
+    return Error{};
+}
+
+Error HoldFolderIn(const HeldFolder* above, std::string_view below, const FileIdentity& identity,
+                   HeldFolder*& held) {
+    char path[PATH_MAX];
+    if (below.empty()) {
+        return SystemError(EINVAL);
+    }
+    if (below.size() >= sizeof path) {
+        return SystemError(ENAMETOOLONG);
+    }
+    *std::copy(below.begin(), below.end(), path) = '\0';
+    posix::Descriptor opened(openat(above->fd, path, kHoldingFlags));
+    struct stat info;
+    if (opened.fd < 0 || fstat(opened.fd, &info) != 0) {
+        return LastError();
+    }
+    if (StampOf(info).identity != identity) {
+        return Failed(ErrorKind::Changed);  // another folder stands there now
     }
     held = new HeldFolder{std::exchange(opened.fd, -1)};
     return Error{};
