@@ -324,6 +324,37 @@ TEST_F(SearchShapesTest, DifferencesDeepInsideAndAtBlockEdges) {
     EXPECT_EQ(state.groupList.size(), 6u);
 }
 
+// Files whose end digests agree are read side by side from the largest block on (eight files
+// here, few enough for a whole block each): a difference at either edge of that block, or just
+// before the end a digest read, still tells them apart.
+TEST_F(SearchShapesTest, DifferencesAtBlockEdgesOfFilesAlikeAtTheirEnds) {
+    const size_t size = 64 * 1024 + 8 * 1024 + 1;
+    const std::string base = Content(51, size);
+    std::vector<std::string> names;
+    for (int i = 0; i < static_cast<int>(kMaxOpenFiles); ++i) {  // so that digests come first
+        names.push_back(Numbered("f", i));
+        tree.Write(names.back(), Content(60 + static_cast<uint32_t>(i), size));
+    }
+    size_t expected = 1;  // the base and its copy
+    for (size_t at : {size_t{4096}, size_t{65535}, size_t{65536}, size - 4097}) {
+        std::string bytes = base;
+        bytes[at] ^= 0x01;
+        names.push_back("v" + std::to_string(at));
+        tree.Write(names.back(), bytes);
+        if (at >= 65536) {  // a copy of some, so that sets form among the variants too
+            tree.Write(names.back() + "-copy", bytes);
+            names.push_back(names.back() + "-copy");
+            ++expected;
+        }
+    }
+    tree.Write("base", base);
+    tree.Write("base-copy", base);
+    names.push_back("base");
+    names.push_back("base-copy");
+    CatalogueAll(names);
+    EXPECT_EQ(state.groupList.size(), expected);
+}
+
 TEST_F(SearchShapesTest, MoreFilesOfOneSizeThanMayBeOpen) {
     // Like many files of one size sharing a long prefix, a tenth of them with a copy, plus
     // hard links and repeats among them.

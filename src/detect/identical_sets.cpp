@@ -335,7 +335,7 @@ class SizeReader {
             all.push_back(&file);
         }
         std::vector<IdenticalSet> sets;
-        if (!FitsSideBySide(all) || !CompareSideBySide(all, sets, nullptr)) {
+        if (!FitsSideBySide(all) || !CompareSideBySide(all, sets, nullptr, Known::kNothing)) {
             CompareSubsets(SplitByDigest(all, Cover::kEnds),
                            EndsAreWhole() ? Cover::kWhole : Cover::kEnds, sets);
         }
@@ -346,13 +346,17 @@ class SizeReader {
     // What a digest covers: a block at each end of the file, which tells most files of one
     // size apart for a fraction of their bytes, or the whole file.
     enum class Cover { kEnds, kWhole };
+    // What a side-by-side comparison knows of its files beforehand: nothing, or that their
+    // digests agree. Files whose ends already agree rarely differ in their first block, so
+    // their reading starts with the largest block rather than the smallest.
+    enum class Known { kNothing, kDigestsAgree };
     bool EndsAreWhole() const { return size_ <= static_cast<int64_t>(2 * kEndBlock); }
 
     // Files whose digests agree: byte for byte side by side if they may all be open at once,
     // else split by a whole digest unless `covered` was that already, and what still agrees
     // taken in turns.
     void CompareCandidates(const Candidates& files, Cover covered, std::vector<IdenticalSet>& out) {
-        if (FitsSideBySide(files) && CompareSideBySide(files, out, nullptr)) {
+        if (FitsSideBySide(files) && CompareSideBySide(files, out, nullptr, Known::kDigestsAgree)) {
             return;
         }
         if (covered == Cover::kWhole) {
@@ -434,7 +438,7 @@ class SizeReader {
     // when the budget no longer allows that many open files. `first`, when given, receives the
     // stamp of files[0], or stays unset when that file dropped out for itself.
     bool CompareSideBySide(const Candidates& files, std::vector<IdenticalSet>& out,
-                           std::optional<platform::FileStamp>* first) {
+                           std::optional<platform::FileStamp>* first, Known known) {
         for (;;) {
             BudgetLease lease(shared_.openFiles);
             if (!lease.Take(files.size())) {
@@ -454,7 +458,7 @@ class SizeReader {
             if (first != nullptr && !open.empty() && open.front().File() == files.front()) {
                 *first = open.front().Stamp();
             }
-            ReadInStep(std::move(open), out);
+            ReadInStep(std::move(open), out, known);
             return true;
         }
     }
@@ -486,7 +490,7 @@ class SizeReader {
     // Reads the open files in step, block by block, splitting them whenever blocks differ.
     // Every byte of every file that stays in a set has been compared with the set's first
     // file, and each was checked the same version after its last block.
-    void ReadInStep(Group files, std::vector<IdenticalSet>& out) {
+    void ReadInStep(Group files, std::vector<IdenticalSet>& out, Known known) {
         std::vector<Group> alike;
         if (files.size() >= 2) {
             alike.push_back(std::move(files));
@@ -496,8 +500,9 @@ class SizeReader {
             AskAhead(alike.front());
         }
         int64_t offset = 0;
-        // The first block is small: most files of one size differ early.
-        size_t step = kMinBlock;
+        // The first block is small: most files of one size differ early, unless their digests
+        // agree already.
+        size_t step = known == Known::kDigestsAgree ? kMaxBlock : kMinBlock;
         while (!alike.empty() && offset < size_) {
             size_t live = 0;
             for (const Group& group : alike) {
@@ -811,7 +816,7 @@ class SizeReader {
             std::vector<IdenticalSet> found;
             std::optional<platform::FileStamp> stamp;
             const size_t passedBefore = passed_.size();
-            if (!CompareSideBySide(turn, found, &stamp)) {
+            if (!CompareSideBySide(turn, found, &stamp, Known::kDigestsAgree)) {
                 continue;  // fewer files may be open now: a smaller turn
             }
             bool firstPassed =
