@@ -152,23 +152,53 @@ TEST_F(ChangeTest, FileChangedRightAfterItsSecondBlockJoinsNoGroup) {
     }
 }
 
-// More files of one size than are read side by side: each is first read whole for a digest,
-// and a file that changes during that reading is left out as well.
+// More files of one size than are read side by side: each is first read at its ends for a
+// digest, and a file that changes while or after its digest is read is left out as well and
+// named, even where the digest read none of the changed bytes or the last write was set back.
 TEST_F(ChangeTest, FileChangedWhileItsDigestIsTakenJoinsNoGroup) {
-    TempTree tree;
+    struct Case {
+        const char* what;
+        int64_t after;  // the bytes read of it before the change: 4096 is its first end
+        std::function<void(const std::string&)> change;
+    };
+    const std::vector<Case> cases = {
+        {"overwritten at byte 0 after both ends", 131072,
+         [](const std::string& victim) { Rewrite(victim, "\x02", 0); }},
+        {"written to between its two ends, where no digest reads", 4096,
+         [](const std::string& victim) {
+             int fd = open(victim.c_str(), O_WRONLY);
+             ASSERT_EQ(pwrite(fd, "\x02", 1, 100000), 1);
+             close(fd);
+         }},
+        {"written to, its last write set back", 4096,
+         [](const std::string& victim) {
+             int fd = open(victim.c_str(), O_WRONLY);
+             ASSERT_EQ(pwrite(fd, "\x02", 1, 100000), 1);
+             struct timespec times[2] = {{1577836800, 0}, {1577836800, 0}};  // as AgeAll
+             futimens(fd, times);
+             close(fd);
+         }},
+    };
     const std::string bytes = Content(24, 200000);
-    for (int i = 0; i < 300; ++i) {
-        tree.Write("d/f" + std::to_string(1000 + i), bytes);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempTree tree;
+        for (int i = 0; i < 300; ++i) {
+            tree.Write("d/f" + std::to_string(1000 + i), bytes);
+        }
+        state.fileCatalogue.Clear();
+        passed.clear();
+        const std::string victim = tree.Path("d/f1007");
+        SearchChanging(tree, {"d"}, victim, c.after, [&] { c.change(victim); });
+        ASSERT_EQ(state.groupList.size(), 1u);
+        EXPECT_EQ(state.groupList[0].memberCount, 299);
+        Groups groups = GroupsOf(state);
+        for (const auto& member : groups[0]) {
+            EXPECT_NE(member, victim);
+        }
+        EXPECT_EQ(passed,
+                  (std::vector<std::string>{victim + ": changed while the search read it"}));
     }
-    const std::string victim = tree.Path("d/f1007");
-    SearchChanging(tree, {"d"}, victim, 131072, [&] { Rewrite(victim, "\x02", 0); });
-    ASSERT_EQ(state.groupList.size(), 1u);
-    EXPECT_EQ(state.groupList[0].memberCount, 299);
-    Groups groups = GroupsOf(state);
-    for (const auto& member : groups[0]) {
-        EXPECT_NE(member, victim);
-    }
-    EXPECT_EQ(passed, (std::vector<std::string>{victim + ": changed while the search read it"}));
 }
 
 // A folder that changes between the reading of its names and the look at each of them: what

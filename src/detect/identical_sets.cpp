@@ -8,7 +8,8 @@
 //          SplitByDigest (ends): a block at each end of every file, read on its own, for an
 //          xxHash digest, with idle readers joining in (where the disk sets the pace, each
 //          reader opens a few files at once and asks ahead for what it reads of them); files
-//          with equal digests are candidates, the rest differ
+//          with equal digests are candidates, the rest differ; a candidate that is another
+//          version when it is opened again has changed since its digest (DigestedVersions)
 //            │
 //            └─ each candidate subset (CompareSubsets: idle readers take subsets too;
 //               CompareCandidates on each):
@@ -34,6 +35,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <mutex>
 #include <numeric>
 #include <optional>
 #include <unordered_set>
@@ -179,11 +181,6 @@ class OpenedFile {
         return !platform::StampOfPath(FullPath(file_->directory, file_->name), now) &&
                SameVersion(now, stamp_);
     }
-    // The same, asked of the open file itself: enough where a path lookup follows later.
-    bool UnchangedWhileOpen() const {
-        platform::FileStamp now;
-        return !platform::StampOfOpenFile(handle_, now) && SameVersion(now, stamp_);
-    }
 
   private:
     const SizeClassFile* file_;
@@ -316,7 +313,53 @@ struct Digest {
     XXH128_hash_t value{};
     platform::FileIdentity identity;
     int64_t modified = 0;
+    int64_t changed = 0;
     platform::Error error;  // why it could not be read, or Changed; none: the digest holds
+};
+
+// What each file whose digest met another's was when that digest was read. Its next reading
+// opens it again, and a file opened then as another version is passed over as changed: so a
+// digest asks nothing of a file after its reads, yet a candidate that changed while its
+// digest was read (or since) is named, as if the digest had asked. A file the digests rule
+// out is not read again.
+class DigestedVersions {
+  public:
+    void Note(uint32_t entry, const Digest& digest) {
+        std::lock_guard lock(mutex_);
+        noted_.push_back({entry, VersionOf(digest.identity, digest.modified, digest.changed)});
+        sorted_ = false;
+    }
+    // Whether `stamp`, just opened for `entry`, is the version its last digest read; true
+    // where no digest of it is noted.
+    bool AsDigested(uint32_t entry, const platform::FileStamp& stamp) {
+        std::lock_guard lock(mutex_);
+        if (!sorted_) {
+            std::stable_sort(noted_.begin(), noted_.end(),
+                             [](const Noted& a, const Noted& b) { return a.entry < b.entry; });
+            sorted_ = true;
+        }
+        auto last = std::upper_bound(
+            noted_.begin(), noted_.end(), entry,
+            [](uint32_t wanted, const Noted& noted) { return wanted < noted.entry; });
+        return last == noted_.begin() || std::prev(last)->entry != entry ||
+               std::prev(last)->version == VersionOf(stamp.identity, stamp.modified, stamp.changed);
+    }
+
+  private:
+    // A version in 8 bytes rather than 32: a size's candidates may be tens of thousands.
+    static uint64_t VersionOf(const platform::FileIdentity& identity, int64_t modified,
+                              int64_t changed) {
+        const uint64_t parts[] = {identity.volume, identity.index, static_cast<uint64_t>(modified),
+                                  static_cast<uint64_t>(changed)};
+        return XXH3_64bits(parts, sizeof parts);
+    }
+    struct Noted {
+        uint32_t entry;
+        uint64_t version;
+    };
+    std::mutex mutex_;
+    std::vector<Noted> noted_;  // in the order noted until sorted; a later note counts
+    bool sorted_ = true;
 };
 
 // The work on the files of one size.
@@ -336,8 +379,11 @@ class SizeReader {
         }
         std::vector<IdenticalSet> sets;
         if (!FitsSideBySide(all) || !CompareSideBySide(all, sets, nullptr, Known::kNothing)) {
+            DigestedVersions versions;
+            versions_ = &versions;
             CompareSubsets(SplitByDigest(all, Cover::kEnds),
                            EndsAreWhole() ? Cover::kWhole : Cover::kEnds, sets);
+            versions_ = nullptr;
         }
         return SizeClassResult{std::move(sets), PassedOnce(sets)};
     }
@@ -389,6 +435,7 @@ class SizeReader {
             std::atomic<int32_t> unshown{0};
             for (size_t i; (i = next.fetch_add(1)) < subsets.size();) {
                 SizeReader reader(size_, unshown, shared_);
+                reader.versions_ = versions_;
                 reader.CompareCandidates(subsets[i], covered, found[i].sets);
                 found[i].passed = std::move(reader.passed_);
                 size_t done = finished.fetch_add(1, std::memory_order_relaxed) + 1;
@@ -471,7 +518,7 @@ class SizeReader {
         Aliases aliases(files.size());
         for (const SizeClassFile* file : files) {
             OpenedFile candidate(file);
-            if (platform::Error error = candidate.Open(shared_.folders)) {
+            if (platform::Error error = OpenAgain(candidate)) {
                 if (error.Is(platform::ErrorKind::NoHandles) && !shared_.openFiles.GivenUp()) {
                     opened = open.size();
                     return false;
@@ -593,11 +640,23 @@ class SizeReader {
         }
     }
 
+    // Opens `file`, which may have been read for a digest before: then it must still be the
+    // version that digest read.
+    platform::Error OpenAgain(OpenedFile& file) {
+        platform::Error error = file.Open(shared_.folders);
+        if (!error && versions_ != nullptr &&
+            !versions_->AsDigested(file.File()->entry, file.Stamp())) {
+            file = OpenedFile(file.File());  // closed
+            return kChanged;
+        }
+        return error;
+    }
+
     // Opens one file under the budget, waiting while the system has no descriptor to give.
     platform::Error OpenAlone(OpenedFile& file, BudgetLease& lease) {
         for (;;) {
             lease.Take(1);
-            platform::Error error = file.Open(shared_.folders);
+            platform::Error error = OpenAgain(file);
             if (!error) {
                 return error;
             }
@@ -632,6 +691,7 @@ class SizeReader {
     void DigestOpened(const OpenedFile& open, char* buffer, Cover cover, Digest& out) {
         out.identity = open.Stamp().identity;
         out.modified = open.Stamp().modified;
+        out.changed = open.Stamp().changed;
         bool read = open.Stamp().length == size_;
         XXH3_state_t state;
         XXH3_128bits_reset(&state);
@@ -649,9 +709,9 @@ class SizeReader {
                 offset += static_cast<int64_t>(want);
             }
         }
-        // A digest only rules pairs out, and whatever could still group is compared again
-        // side by side and checked by its path there: the open file itself tells a change.
-        if (!(read && open.UnchangedWhileOpen()) && !out.error) {
+        // A digest only rules pairs out, and whatever could still group is opened again
+        // (DigestedVersions), compared side by side and checked by its path there.
+        if (!read && !out.error) {
             out.error = kChanged;
         }
         out.value = XXH3_128bits_digest(&state);
@@ -685,7 +745,7 @@ class SizeReader {
             at.reserve(to - from);
             for (; next < to; ++next) {
                 OpenedFile& file = open.emplace_back(files[next]);
-                platform::Error error = file.Open(shared_.folders);
+                platform::Error error = OpenAgain(file);
                 if (!error) {
                     if (shared_.pace.WaitingNow()) {
                         AskDigestAhead(file, cover);
@@ -773,6 +833,9 @@ class SizeReader {
                     const Digest& digest = digests[keyed[k].at];
                     if (aliases.FirstName(digest.identity, digest.modified)) {
                         same.push_back(files[keyed[k].at]);
+                        if (versions_ != nullptr) {
+                            versions_->Note(files[keyed[k].at]->entry, digest);
+                        }
                     }
                 }
                 if (same.size() >= 2) {
@@ -859,6 +922,7 @@ class SizeReader {
     std::atomic<int32_t>& progress_;
     SharedReading& shared_;
     std::vector<PassedFile> passed_;
+    DigestedVersions* versions_ = nullptr;  // while the size's digests are read and met
 };
 
 }  // namespace

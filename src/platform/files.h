@@ -149,7 +149,7 @@ Error ReadFolder(const std::string& folder, const std::string& pattern, FolderLi
 
 struct OpenFile;  // a file open for reading
 
-// ReadFolder, OpenForReading, ReadBytes, StampOfOpenFile, StampOfPath and CloseFile may run
+// ReadFolder, OpenForReading, ReadBytes, StampOfPath and CloseFile may run
 // on several threads at once: the scan lists folders ahead of its walk, and the search reads
 // files of different sizes side by side.
 
@@ -174,9 +174,6 @@ DiskWait LastReadWaited(const OpenFile* file);
 // so that the reads of many open files wait for the disk together rather than one after
 // another. A hint only: nothing where the system takes none.
 void ReadAhead(OpenFile* file, int64_t offset, size_t count);
-
-// The open file's stamp as it is now.
-Error StampOfOpenFile(OpenFile* file, FileStamp& stamp);
 
 // The stamp of what `path` names now, not following a link in its last part.
 Error StampOfPath(const std::string& path, FileStamp& stamp);

@@ -187,15 +187,6 @@ DiskWait LastReadWaited(const OpenFile*) {
     return fakefs::State().readsWait ? DiskWait::kYes : DiskWait::kNo;
 }
 
-Error StampOfOpenFile(OpenFile* file, FileStamp& stamp) {
-    std::lock_guard lock(fakefs::Lock());
-    stamp = file->stamp;
-    stamp.length = static_cast<int64_t>(file->file->content.size());
-    stamp.modified = file->file->modified;
-    stamp.changed = file->file->modified;
-    return Error{};
-}
-
 Error StampOfPath(const std::string& path, FileStamp& stamp) {
     std::lock_guard lock(fakefs::Lock());
     auto it = fakefs::State().files.find(path);

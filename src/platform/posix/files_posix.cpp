@@ -522,15 +522,6 @@ void ReadAhead(OpenFile* file, int64_t offset, size_t count) {
                   POSIX_FADV_WILLNEED);
 }
 
-Error StampOfOpenFile(OpenFile* file, FileStamp& stamp) {
-    struct stat info;
-    if (fstat(file->fd, &info) != 0) {
-        return LastError();
-    }
-    stamp = StampOf(info);
-    return Error{};
-}
-
 Error StampOfPath(const std::string& path, FileStamp& stamp) {
     Parent parent;
     struct stat info;

@@ -371,10 +371,6 @@ DiskWait LastReadWaited(const OpenFile*) {
 // Windows reads ahead of a file read in order on its own, and takes no hint for a range.
 void ReadAhead(OpenFile*, int64_t, size_t) {}
 
-Error StampOfOpenFile(OpenFile* file, FileStamp& stamp) {
-    return StampOfHandle(file->handle, stamp);
-}
-
 Error StampOfPath(const std::string& path, FileStamp& stamp) {
     // The name itself, a link included, with no access to the content: any reader or writer
     // may hold the file meanwhile.
