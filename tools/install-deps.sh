@@ -9,7 +9,8 @@ case "${1:-test}" in
   test) want+=(qt6-translations-l10n libgtest-dev xvfb xauth libxcb-xtest0-dev g++-mingw-w64-i686
         g++-mingw-w64-x86-64 wine64 man-db groff-base python3 desktop-file-utils appstream icoutils
         xfsprogs e2fsprogs bindfs zsh fish) ;;
-  bench) want+=(jdupes fdupes rdfind rmlint time xvfb xdotool) ;;
+  # imagemagick: `import`, for bench/window_bench.py --shots.
+  bench) want+=(jdupes fdupes rdfind rmlint time xvfb xdotool imagemagick) ;;
   # The Debian package and its checks (tools/test-package.sh: lintian, hardening-check from
   # devscripts, a fresh Debian 12), and the icon's PNG and .ico files (tools/make-icons.sh).
   package) want+=(dpkg-dev file lintian devscripts debootstrap librsvg2-bin icoutils) ;;
