@@ -120,14 +120,20 @@ HeldFolders::Place HeldFolders::For(uint32_t folder, std::string_view text) {
     uint32_t from = slot.from.load(std::memory_order_acquire);
     if (from == kUnasked) {
         from = HeldAbove(catalogue_.Folder(folder));
+        if (from != CatalogueFolder::kNone) {
+            // Two readers asking at once store the same: a held folder never changes.
+            slot.openedFrom.store(slots_[from].held.load(std::memory_order_acquire),
+                                  std::memory_order_relaxed);
+            slot.belowAt.store(slots_[from].textLength + 1, std::memory_order_relaxed);
+        }
         slot.from.store(from, std::memory_order_release);
     }
     if (from == CatalogueFolder::kNone) {
         return Place{};
     }
-    const Slot& held = slots_[from];
-    return Place{held.held.load(std::memory_order_acquire),
-                 text.substr(std::min<size_t>(text.size(), held.textLength + 1))};
+    return Place{
+        slot.openedFrom.load(std::memory_order_relaxed),
+        text.substr(std::min<size_t>(text.size(), slot.belowAt.load(std::memory_order_relaxed)))};
 }
 
 // The folder itself if it can be held, else the nearest one above it that can, or kNone.
