@@ -345,9 +345,18 @@ struct Digest {
 // out is not read again.
 class DigestedVersions {
   public:
-    void Note(uint32_t entry, const Digest& digest) {
+    // The versions of one split's candidates (their catalogue entries and digests), noted at
+    // once: readers opening candidates of other subsets meanwhile then sort the notes once for
+    // the split, not once for each of its files.
+    void Note(const std::vector<std::pair<uint32_t, const Digest*>>& split) {
+        if (split.empty()) {
+            return;
+        }
         std::lock_guard lock(mutex_);
-        noted_.push_back({entry, VersionOf(digest.identity, digest.modified, digest.changed)});
+        for (const auto& [entry, digest] : split) {
+            noted_.push_back(
+                {entry, VersionOf(digest->identity, digest->modified, digest->changed)});
+        }
         sorted_ = false;
     }
     // Whether `stamp`, just opened for `entry`, is the version its last digest read; true
@@ -846,6 +855,7 @@ class SizeReader {
         // Names of one file read alike, so they stand in one run of equal digests: told apart
         // there, each run on its own, rather than in a table of all the size's files.
         std::vector<Candidates> subsets;
+        std::vector<std::pair<uint32_t, const Digest*>> noted;
         for (size_t at = 0; at < keyed.size();) {
             size_t end = at;
             while (end < keyed.size() && XXH128_isEqual(keyed[end].value, keyed[at].value)) {
@@ -858,9 +868,7 @@ class SizeReader {
                     const Digest& digest = digests[keyed[k].at];
                     if (aliases.FirstName(digest.identity, digest.modified)) {
                         same.push_back(files[keyed[k].at]);
-                        if (versions_ != nullptr) {
-                            versions_->Note(files[keyed[k].at]->entry, digest);
-                        }
+                        noted.emplace_back(files[keyed[k].at]->entry, &digest);
                     }
                 }
                 if (same.size() >= 2) {
@@ -868,6 +876,9 @@ class SizeReader {
                 }
             }
             at = end;
+        }
+        if (versions_ != nullptr) {
+            versions_->Note(noted);
         }
         return subsets;
     }
